@@ -1,0 +1,14 @@
+// The compression bridge: compresses and decompresses whole archive files by
+// running the bzip2 tool that lies in the start directory INIT_DIR.
+#pragma once
+
+#include <string>
+
+inline constexpr const char* kCompressionToolName = "bzip2-102-x86-win32.exe";
+
+// Leaves path + ".bz2" and removes path; true when the tool succeeded.
+bool Compress_File(std::string path);
+// Leaves path + ".out" and removes path; true when the tool succeeded.
+bool UnCompress_File(std::string path);
+// True when the file begins with the bytes 'B' 'Z'.
+bool is_BZ2(std::string path);

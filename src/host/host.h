@@ -1,0 +1,199 @@
+// The host layer: the only part of Varkel that talks to the operating system.
+//
+// Contract, stated once for every function below:
+//  * Paths come in and go out in the program's form: the backslash is the
+//    directory separator. Each backslash becomes '/' the moment a path reaches
+//    the file system or a started program (ToHostPath), and a path typed by a
+//    user on this host is brought into the program's form with FromHostPath.
+//  * Every operation that can fail returns a Result (or Status) that carries
+//    the errno and the name of the system call that failed, so a caller can
+//    print "mkdir: No such file or directory" without extra plumbing.
+//  * Nothing here prints, except the console functions, which write the
+//    program's own standard output.
+//  * Every descriptor is opened with O_CLOEXEC: a started program inherits
+//    only the standard streams.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace host {
+
+// A failed system call: its errno and its name.
+struct Error {
+    int code = 0;
+    const char* call = "";
+    // "call: message", e.g. "mkdir: Permission denied".
+    std::string Text() const;
+};
+
+template <typename T>
+class [[nodiscard]] Result {
+public:
+    Result(T value) : state_(std::move(value)) {}  // NOLINT: implicit by design
+    Result(Error error) : state_(error) {}         // NOLINT: implicit by design
+    bool ok() const { return state_.index() == 0; }
+    explicit operator bool() const { return ok(); }
+    T& value() { return std::get<0>(state_); }
+    const T& value() const { return std::get<0>(state_); }
+    const Error& error() const { return std::get<1>(state_); }
+
+private:
+    std::variant<T, Error> state_;
+};
+
+// The result of an operation that yields nothing but success or failure.
+class [[nodiscard]] Status {
+public:
+    Status() = default;
+    Status(Error error) : error_(error) {}  // NOLINT: implicit by design
+    bool ok() const { return !error_.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const Error& error() const { return *error_; }
+
+private:
+    std::optional<Error> error_;
+};
+
+// ---- Paths -----------------------------------------------------------------
+
+// Program form to host form: each backslash becomes '/'.
+std::string ToHostPath(std::string_view program_path);
+// Host form to program form: each '/' becomes a backslash.
+std::string FromHostPath(std::string_view host_path);
+
+// The program's own file, from /proc/self/exe, falling back to argv0; in the
+// program's form. A program started through a link or by its bare name on
+// PATH still gets its real file.
+std::string OwnExecutablePath(const char* argv0);
+
+Status ChangeDirectory(const std::string& path);
+Result<std::string> CurrentDirectory();
+// Creates one directory (default permissions, narrowed by the umask).
+Status CreateDirectory(const std::string& path);
+Status RemoveFile(const std::string& path);
+Status RenameFile(const std::string& from, const std::string& to);
+
+// Identity of a file on this host, for telling whether two names are one file.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+Result<FileIdentity> IdentityOf(const std::string& path);
+
+// ---- Directory listing -----------------------------------------------------
+
+enum class EntryKind {
+    Directory,    // a real directory (a link to a directory is Other)
+    RegularFile,  // a regular file, or a symbolic link to one
+    Other,        // FIFO, socket, device, link to a directory, broken link
+};
+
+struct DirEntry {
+    std::string name;  // the bare name, no directory part
+    EntryKind kind = EntryKind::Other;
+    std::int64_t size = 0;  // bytes; 0 for anything but a regular file
+};
+
+// One directory's entries: "." and ".." first, then the other entries sorted
+// by name in byte order, so the same tree always yields the same archive.
+class DirectoryListing {
+public:
+    static Result<DirectoryListing> Open(const std::string& directory);
+    DirectoryListing(DirectoryListing&& other) noexcept;
+    DirectoryListing& operator=(DirectoryListing&& other) noexcept;
+    DirectoryListing(const DirectoryListing&) = delete;
+    DirectoryListing& operator=(const DirectoryListing&) = delete;
+    ~DirectoryListing();
+
+    // The next entry; std::nullopt at the end of the listing; an Error when
+    // the listing failed before its end (the entries before it were valid).
+    Result<std::optional<DirEntry>> Next();
+
+private:
+    DirectoryListing(int directory_fd, std::vector<std::string> names, Error read_error);
+    int directory_fd_ = -1;
+    std::vector<std::string> names_;
+    std::size_t next_index_ = 0;
+    Error read_error_;  // code 0 when reading the names ended normally
+};
+
+// ---- Files -----------------------------------------------------------------
+
+// An open file, closed when the object goes away.
+class File {
+public:
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    static Result<File> OpenForReading(const std::string& path);
+    // Creates the file or truncates an existing one.
+    static Result<File> CreateForWriting(const std::string& path);
+    // Creates a new, uniquely named file in the directory of `path`, named
+    // after it; TemporaryName() tells its name (program form).
+    static Result<File> CreateTemporaryBeside(const std::string& path);
+
+    bool is_open() const { return fd_ >= 0; }
+    const std::string& TemporaryName() const { return temporary_name_; }
+
+    Result<std::int64_t> Size() const;
+    Result<FileIdentity> Identity() const;
+    // Reads what the file delivers at once, at most `capacity` bytes; 0 at the end.
+    Result<std::size_t> Read(char* buffer, std::size_t capacity);
+    // Reads until `count` bytes or the end of the file; returns the bytes read.
+    Result<std::size_t> ReadFull(char* buffer, std::size_t count);
+    Status WriteAll(const char* data, std::size_t count);
+    // Moves the read position `count` bytes forward (count >= 0).
+    Status Skip(std::int64_t count);
+    // Copies up to `count` bytes from the read position of `source` to this
+    // file, in the kernel where it can; returns the bytes copied (fewer only
+    // at the end of `source`).
+    Result<std::int64_t> CopyFrom(File& source, std::int64_t count);
+    Status Close();
+
+private:
+    explicit File(int fd) : fd_(fd) {}
+    int fd_ = -1;
+    std::string temporary_name_;
+};
+
+// ---- Console ---------------------------------------------------------------
+
+// Writes to the program's standard output (buffered).
+void Print(std::string_view text);
+void FlushOutput();
+// SILENT sends standard output to /dev/null; VERBOSE brings it back.
+Status DetachOutput();
+Status AttachOutput();
+bool InputIsTerminal();
+// Blocks until a line (or the end) arrives on standard input.
+void WaitForEnter();
+
+// ---- Processes -------------------------------------------------------------
+
+struct ProcessEnd {
+    bool exited = false;  // true: ended normally with exit_code
+    int exit_code = 0;
+    int signal = 0;       // the signal that killed it, when !exited
+    bool succeeded() const { return exited && exit_code == 0; }
+};
+
+// Starts argv[0] (searched on PATH when it holds no '/') in the current
+// directory with this process's environment and standard streams, and waits
+// for it to end, retrying on interruption. Fails when it cannot be started.
+// The arguments are passed as given: convert paths with ToHostPath first.
+Result<ProcessEnd> RunAndWait(const std::vector<std::string>& argv);
+// Starts it and returns at once.
+Status RunDetached(const std::vector<std::string>& argv);
+
+}  // namespace host

@@ -1,0 +1,395 @@
+// POSIX implementation of the host layer (see host.h for the contract).
+#include "host/host.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+extern char** environ;
+
+namespace host {
+namespace {
+
+Error LastError(const char* call) { return Error{errno, call}; }
+
+std::string Replace(std::string_view text, char from, char to) {
+    std::string result(text);
+    std::replace(result.begin(), result.end(), from, to);
+    return result;
+}
+
+// Retries a system call that was interrupted by a signal.
+template <typename Call>
+auto RetryOnInterrupt(Call call) {
+    auto result = call();
+    while (result == -1 && errno == EINTR) result = call();
+    return result;
+}
+
+EntryKind KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return EntryKind::Directory;
+    if (S_ISREG(mode)) return EntryKind::RegularFile;
+    return EntryKind::Other;
+}
+
+// Classifies one entry of an open directory without following a link into a
+// directory: only links to regular files count as the file they point to.
+DirEntry DescribeEntry(int directory_fd, const std::string& name) {
+    DirEntry entry{name, EntryKind::Other, 0};
+    struct stat info {};
+    if (fstatat(directory_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return entry;
+    if (S_ISLNK(info.st_mode)) {
+        if (fstatat(directory_fd, name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) {
+            return entry;
+        }
+    }
+    entry.kind = KindOf(info.st_mode);
+    if (entry.kind == EntryKind::RegularFile) entry.size = info.st_size;
+    return entry;
+}
+
+// The standard output as it was before SILENT, kept to bring it back.
+int saved_output_fd = -1;
+
+}  // namespace
+
+std::string Error::Text() const { return std::string(call) + ": " + std::strerror(code); }
+
+// ---- Paths -----------------------------------------------------------------
+
+std::string ToHostPath(std::string_view program_path) { return Replace(program_path, '\\', '/'); }
+
+std::string FromHostPath(std::string_view host_path) { return Replace(host_path, '/', '\\'); }
+
+std::string OwnExecutablePath(const char* argv0) {
+    std::string buffer(4096, '\0');
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length > 0 && static_cast<std::size_t>(length) < buffer.size()) {
+        buffer.resize(static_cast<std::size_t>(length));
+        return FromHostPath(buffer);
+    }
+    return FromHostPath(argv0 != nullptr ? argv0 : "");
+}
+
+Status ChangeDirectory(const std::string& path) {
+    if (chdir(ToHostPath(path).c_str()) != 0) return LastError("chdir");
+    return {};
+}
+
+Result<std::string> CurrentDirectory() {
+    std::string buffer(4096, '\0');
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return LastError("getcwd");
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::strlen(buffer.c_str()));
+    return FromHostPath(buffer);
+}
+
+Status CreateDirectory(const std::string& path) {
+    if (mkdir(ToHostPath(path).c_str(), 0777) != 0) return LastError("mkdir");
+    return {};
+}
+
+Status RemoveFile(const std::string& path) {
+    if (unlink(ToHostPath(path).c_str()) != 0) return LastError("unlink");
+    return {};
+}
+
+Status RenameFile(const std::string& from, const std::string& to) {
+    if (rename(ToHostPath(from).c_str(), ToHostPath(to).c_str()) != 0) return LastError("rename");
+    return {};
+}
+
+Result<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat info {};
+    if (stat(ToHostPath(path).c_str(), &info) != 0) return LastError("stat");
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
+// ---- Directory listing -----------------------------------------------------
+
+Result<DirectoryListing> DirectoryListing::Open(const std::string& directory) {
+    int directory_fd = open(ToHostPath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory_fd < 0) return LastError("open");
+    int stream_fd = dup(directory_fd);  // closedir() closes the descriptor it reads
+    DIR* stream = stream_fd >= 0 ? fdopendir(stream_fd) : nullptr;
+    if (stream == nullptr) {
+        Error error = LastError("opendir");
+        if (stream_fd >= 0) close(stream_fd);
+        close(directory_fd);
+        return error;
+    }
+    std::vector<std::string> names;
+    Error read_error;
+    for (;;) {
+        errno = 0;
+        const dirent* record = readdir(stream);
+        if (record == nullptr) {
+            if (errno != 0) read_error = LastError("readdir");
+            break;
+        }
+        std::string_view name = record->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    closedir(stream);
+    std::sort(names.begin(), names.end());
+    names.insert(names.begin(), {".", ".."});
+    return DirectoryListing(directory_fd, std::move(names), read_error);
+}
+
+DirectoryListing::DirectoryListing(int directory_fd, std::vector<std::string> names,
+                                   Error read_error)
+    : directory_fd_(directory_fd), names_(std::move(names)), read_error_(read_error) {}
+
+DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept
+    : directory_fd_(std::exchange(other.directory_fd_, -1)),
+      names_(std::move(other.names_)),
+      next_index_(other.next_index_),
+      read_error_(other.read_error_) {}
+
+DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept {
+    if (this != &other) {
+        if (directory_fd_ >= 0) close(directory_fd_);
+        directory_fd_ = std::exchange(other.directory_fd_, -1);
+        names_ = std::move(other.names_);
+        next_index_ = other.next_index_;
+        read_error_ = other.read_error_;
+    }
+    return *this;
+}
+
+DirectoryListing::~DirectoryListing() {
+    if (directory_fd_ >= 0) close(directory_fd_);
+}
+
+Result<std::optional<DirEntry>> DirectoryListing::Next() {
+    if (next_index_ >= names_.size()) {
+        if (read_error_.code != 0) return read_error_;
+        return std::optional<DirEntry>();
+    }
+    const std::string& name = names_[next_index_++];
+    return std::optional<DirEntry>(DescribeEntry(directory_fd_, name));
+}
+
+// ---- Files -----------------------------------------------------------------
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), temporary_name_(std::move(other.temporary_name_)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        temporary_name_ = std::move(other.temporary_name_);
+    }
+    return *this;
+}
+
+File::~File() {
+    if (fd_ >= 0) close(fd_);
+}
+
+Result<File> File::OpenForReading(const std::string& path) {
+    int fd = RetryOnInterrupt([&] { return open(ToHostPath(path).c_str(), O_RDONLY | O_CLOEXEC); });
+    if (fd < 0) return LastError("open");
+    return File(fd);
+}
+
+Result<File> File::CreateForWriting(const std::string& path) {
+    int fd = RetryOnInterrupt([&] {
+        return open(ToHostPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    });
+    if (fd < 0) return LastError("open");
+    return File(fd);
+}
+
+Result<File> File::CreateTemporaryBeside(const std::string& path) {
+    std::string pattern = ToHostPath(path) + ".tmpXXXXXX";
+    int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return LastError("mkostemp");
+    // mkostemp creates the file 0600; an archive gets the usual permissions.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    File file(fd);
+    file.temporary_name_ = FromHostPath(pattern);
+    return file;
+}
+
+Result<std::int64_t> File::Size() const {
+    struct stat info {};
+    if (fstat(fd_, &info) != 0) return LastError("fstat");
+    if (S_ISDIR(info.st_mode)) return Error{EISDIR, "fstat"};
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+Result<FileIdentity> File::Identity() const {
+    struct stat info {};
+    if (fstat(fd_, &info) != 0) return LastError("fstat");
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
+Result<std::size_t> File::Read(char* buffer, std::size_t capacity) {
+    ssize_t count = RetryOnInterrupt([&] { return read(fd_, buffer, capacity); });
+    if (count < 0) return LastError("read");
+    return static_cast<std::size_t>(count);
+}
+
+Result<std::size_t> File::ReadFull(char* buffer, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        auto chunk = Read(buffer + done, count - done);
+        if (!chunk) return chunk.error();
+        if (chunk.value() == 0) break;
+        done += chunk.value();
+    }
+    return done;
+}
+
+Status File::WriteAll(const char* data, std::size_t count) {
+    while (count > 0) {
+        ssize_t written = RetryOnInterrupt([&] { return write(fd_, data, count); });
+        if (written < 0) return LastError("write");
+        data += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return {};
+}
+
+Status File::Skip(std::int64_t count) {
+    if (lseek(fd_, static_cast<off_t>(count), SEEK_CUR) < 0) return LastError("lseek");
+    return {};
+}
+
+Result<std::int64_t> File::CopyFrom(File& source, std::int64_t count) {
+    std::int64_t copied = 0;
+    while (copied < count) {
+        auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, 1 << 30));
+        ssize_t moved = RetryOnInterrupt(
+            [&] { return copy_file_range(source.fd_, nullptr, fd_, nullptr, chunk, 0); });
+        if (moved < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                          errno == EOPNOTSUPP || errno == EBADF)) {
+            break;  // the kernel will not copy between these files: use a buffer
+        }
+        if (moved < 0) return LastError("copy_file_range");
+        if (moved == 0) return copied;
+        copied += moved;
+    }
+    // Buffered copy through one 64 KiB buffer, never holding a file whole.
+    static constexpr std::size_t kBufferSize = 65536;
+    std::vector<char> buffer(kBufferSize);
+    while (copied < count) {
+        auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, kBufferSize));
+        auto got = source.Read(buffer.data(), want);
+        if (!got) return got.error();
+        if (got.value() == 0) break;
+        if (Status written = WriteAll(buffer.data(), got.value()); !written) return written.error();
+        copied += static_cast<std::int64_t>(got.value());
+    }
+    return copied;
+}
+
+Status File::Close() {
+    int fd = std::exchange(fd_, -1);
+    if (fd >= 0 && close(fd) != 0) return LastError("close");
+    return {};
+}
+
+// ---- Console ---------------------------------------------------------------
+
+void Print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void FlushOutput() { std::fflush(stdout); }
+
+Status DetachOutput() {
+    if (saved_output_fd >= 0) return {};  // already detached
+    std::fflush(stdout);
+    int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd < 0) return LastError("open");
+    saved_output_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (saved_output_fd < 0) {
+        Error error = LastError("fcntl");
+        close(null_fd);
+        return error;
+    }
+    int redirected = dup2(null_fd, STDOUT_FILENO);
+    Error error = LastError("dup2");
+    close(null_fd);
+    if (redirected < 0) {
+        close(std::exchange(saved_output_fd, -1));
+        return error;
+    }
+    return {};
+}
+
+Status AttachOutput() {
+    if (saved_output_fd < 0) return {};  // not detached
+    std::fflush(stdout);
+    int restored = dup2(saved_output_fd, STDOUT_FILENO);
+    Error error = LastError("dup2");
+    close(std::exchange(saved_output_fd, -1));
+    if (restored < 0) return error;
+    return {};
+}
+
+bool InputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+void WaitForEnter() {
+    std::string line;
+    std::getline(std::cin, line);
+}
+
+// ---- Processes -------------------------------------------------------------
+
+namespace {
+
+Result<pid_t> Spawn(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv.front().empty()) return Error{ENOENT, "posix_spawnp"};
+    std::vector<char*> arguments;
+    arguments.reserve(argv.size() + 1);
+    for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    std::fflush(stdout);  // the child's output must follow what we printed
+    pid_t pid = 0;
+    int code = posix_spawnp(&pid, arguments[0], nullptr, nullptr, arguments.data(), environ);
+    if (code != 0) return Error{code, "posix_spawnp"};
+    return pid;
+}
+
+}  // namespace
+
+Result<ProcessEnd> RunAndWait(const std::vector<std::string>& argv) {
+    auto pid = Spawn(argv);
+    if (!pid) return pid.error();
+    int status = 0;
+    if (RetryOnInterrupt([&] { return waitpid(pid.value(), &status, 0); }) < 0) {
+        return LastError("waitpid");
+    }
+    ProcessEnd end;
+    if (WIFEXITED(status)) {
+        end.exited = true;
+        end.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        end.signal = WTERMSIG(status);
+    }
+    return end;
+}
+
+Status RunDetached(const std::vector<std::string>& argv) {
+    auto pid = Spawn(argv);
+    if (!pid) return pid.error();
+    return {};
+}
+
+}  // namespace host
