@@ -201,8 +201,17 @@ File::~File() {
 }
 
 Result<File> File::OpenForReading(const std::string& path) {
-    int fd = RetryOnInterrupt([&] { return open(ToHostPath(path).c_str(), O_RDONLY | O_CLOEXEC); });
+    // Opening a FIFO that nobody writes to would wait forever; open without
+    // waiting, then read as usual (such a FIFO simply reads as empty).
+    int fd = RetryOnInterrupt(
+        [&] { return open(ToHostPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) return LastError("open");
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        Error error = LastError("fcntl");
+        close(fd);
+        return error;
+    }
     return File(fd);
 }
 
@@ -231,6 +240,8 @@ Result<std::int64_t> File::Size() const {
     struct stat info {};
     if (fstat(fd_, &info) != 0) return LastError("fstat");
     if (S_ISDIR(info.st_mode)) return Error{EISDIR, "fstat"};
+    // A FIFO, socket or device has no size to pack: its st_size means nothing.
+    if (!S_ISREG(info.st_mode)) return Error{EINVAL, "fstat"};
     return static_cast<std::int64_t>(info.st_size);
 }
 

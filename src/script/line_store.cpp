@@ -11,13 +11,9 @@ std::string scriptlasterror;
 
 namespace {
 
-constexpr const char* kCannotOpen = "Unable to open script file";
-constexpr const char* kTooLong = "Script too long: lines after 65536 are not run";
-
 // Stores one line at the end of the loaded script; false once the store is full.
 bool StoreLine(std::string line) {
     if (programsize >= kMaxScriptLines) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // text-mode reading
     if (programsize < commands.size()) {
         commands[programsize] = std::move(line);
     } else {
@@ -27,6 +23,14 @@ bool StoreLine(std::string line) {
     return true;
 }
 
+// Stores a line that a line feed ended. Text-mode reading drops a carriage
+// return directly before the line feed; one at the very end of the file,
+// with no line feed after it, stays in the line.
+bool StoreEndedLine(std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return StoreLine(std::move(line));
+}
+
 }  // namespace
 
 void ReadScript(std::string path) {
@@ -34,7 +38,7 @@ void ReadScript(std::string path) {
     programpoint = 0;
     auto file = host::File::OpenForReading(path);
     if (!file) {
-        scriptlasterror = kCannotOpen;
+        scriptlasterror = kScriptCannotOpen;
         return;
     }
     std::string pending;  // the line being read, up to its line feed
@@ -43,20 +47,20 @@ void ReadScript(std::string path) {
         auto got = file.value().Read(buffer.data(), buffer.size());
         if (!got) {
             programsize = 0;  // a directory, or a read failure: nothing usable
-            scriptlasterror = kCannotOpen;
+            scriptlasterror = kScriptCannotOpen;
             return;
         }
         if (got.value() == 0) break;
         for (std::size_t i = 0; i < got.value(); ++i) {
             if (buffer[i] != '\n') {
                 pending += buffer[i];
-            } else if (!StoreLine(std::exchange(pending, std::string()))) {
-                scriptlasterror = kTooLong;
+            } else if (!StoreEndedLine(std::exchange(pending, std::string()))) {
+                scriptlasterror = kScriptTooLong;
                 return;
             }
         }
     }
-    if (!StoreLine(std::move(pending))) scriptlasterror = kTooLong;
+    if (!StoreLine(std::move(pending))) scriptlasterror = kScriptTooLong;
 }
 
 bool ScriptEOF() { return programpoint >= programsize; }

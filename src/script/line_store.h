@@ -7,6 +7,9 @@
 #include <vector>
 
 inline constexpr std::uint32_t kMaxScriptLines = 65536;
+// The error texts a load leaves in scriptlasterror.
+inline constexpr const char* kScriptCannotOpen = "Unable to open script file";
+inline constexpr const char* kScriptTooLong = "Script too long: lines after 65536 are not run";
 
 extern std::vector<std::string> commands;  // the lines; index 0 is the first
 extern std::uint32_t programsize;          // lines loaded

@@ -1,0 +1,91 @@
+// The archive file format, the one place that knows its layout.
+//
+// An archive is a 12-byte archive header followed by one record per stored
+// file: an 8-byte entry header (data size, then name length), the stored name
+// without terminator, then the file's bytes. There is no end marker: the
+// archive ends where the last record's data ends. Every integer is 32 bits
+// wide, signed and little-endian, whatever the byte order of the host.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+namespace archive_format {
+
+// ---- Archive header ----------------------------------------------------------
+
+// Bytes 0 to 2. The reader reports byte 2 as the "password protection" value.
+inline constexpr std::string_view kSignature = "VK1";
+// What the reader demands before it treats a file as an archive: bytes 0 and 1.
+inline constexpr std::string_view kMagic = "VK";
+inline constexpr std::size_t kProtectionOffset = 2;
+inline constexpr std::size_t kPaddingOffset = 3;
+inline constexpr char kPaddingByte = 0;
+inline constexpr std::size_t kSizeFieldOffset = 4;  // always written as 0
+inline constexpr std::size_t kFileCountOffset = 8;  // entries in the whole list
+inline constexpr std::size_t kHeaderSize = 12;
+
+// ---- Record ------------------------------------------------------------------
+
+inline constexpr std::size_t kDataSizeOffset = 0;
+inline constexpr std::size_t kNameLengthOffset = 4;
+inline constexpr std::size_t kRecordHeaderSize = 8;
+
+// Longest stored name the reader accepts; anything longer marks a damaged archive.
+inline constexpr std::int32_t kMaxNameLength = 4096;
+// The data size is a signed 32-bit count: files of 2 GiB or more do not fit.
+inline constexpr std::int64_t kMaxDataSize = std::numeric_limits<std::int32_t>::max();
+
+// Streaming copies and zero padding go through buffers of this size.
+inline constexpr std::size_t kCopyBufferSize = 65536;
+
+using HeaderBytes = std::array<char, kHeaderSize>;
+using RecordHeaderBytes = std::array<char, kRecordHeaderSize>;
+
+// ---- Little-endian fields ------------------------------------------------------
+
+inline void PutInt32(char* at, std::int32_t value) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (std::size_t i = 0; i < 4; ++i) at[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+}
+
+inline std::int32_t GetInt32(const char* at) {
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        bits |= static_cast<std::uint32_t>(static_cast<unsigned char>(at[i])) << (8 * i);
+    }
+    return static_cast<std::int32_t>(bits);
+}
+
+// ---- Whole headers -------------------------------------------------------------
+
+inline HeaderBytes EncodeHeader(std::int32_t file_count) {
+    HeaderBytes bytes{};
+    kSignature.copy(bytes.data(), kSignature.size());
+    bytes[kPaddingOffset] = kPaddingByte;
+    PutInt32(bytes.data() + kSizeFieldOffset, 0);
+    PutInt32(bytes.data() + kFileCountOffset, file_count);
+    return bytes;
+}
+
+struct RecordHeader {
+    std::int32_t data_size = 0;
+    std::int32_t name_length = 0;
+};
+
+inline RecordHeaderBytes EncodeRecordHeader(const RecordHeader& header) {
+    RecordHeaderBytes bytes{};
+    PutInt32(bytes.data() + kDataSizeOffset, header.data_size);
+    PutInt32(bytes.data() + kNameLengthOffset, header.name_length);
+    return bytes;
+}
+
+inline RecordHeader DecodeRecordHeader(const RecordHeaderBytes& bytes) {
+    return RecordHeader{GetInt32(bytes.data() + kDataSizeOffset),
+                        GetInt32(bytes.data() + kNameLengthOffset)};
+}
+
+}  // namespace archive_format

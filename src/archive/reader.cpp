@@ -1,0 +1,286 @@
+// The archive reader: recreates the stored files under the output directory.
+//
+// Records are read until the archive ends; the header's file count only
+// decides whether any record is read at all. Every stored name passes a
+// safety check before it reaches the file system, so nothing is ever written
+// outside the output directory, and malformed or cut-off archives are
+// reported with where they went wrong instead of being read as garbage.
+#include "archive/reader.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "archive/format.h"
+#include "archive/job_state.h"
+#include "archive/outcome.h"
+#include "host/host.h"
+#include "paths/path_helpers.h"
+
+namespace {
+
+namespace fmt = archive_format;
+
+// The archive being read, with its read position kept by hand so that a
+// damaged record can be located and a skip past the end noticed.
+struct ArchiveInput {
+    std::string name;  // as given by the caller, for messages
+    host::File file;
+    std::optional<host::FileIdentity> identity;
+    std::int64_t size = 0;
+    std::int64_t offset = 0;
+};
+
+// Whether reading goes on with the next record.
+enum class Step { Next, Stop };
+
+// A stored name made fit to be used under the output directory.
+struct OutputName {
+    bool safe = true;     // false: a ".." component would climb out of it
+    std::string removed;  // leading separators and drive prefixes taken off
+    std::string path;     // what remains, separators turned into backslashes
+};
+
+void ReportError(const std::string& what, const std::string& subject) {
+    host::Print("\n Error : " + what + " " + subject + "! \n");
+    ReportOutcome(Outcome::Failed);
+}
+
+void ReportCannotWrite(const std::string& stored_name) {
+    host::Print("\nCould not write `" + stored_name + "`\n");
+    ReportOutcome(Outcome::Failed);
+}
+
+Step ReportTruncated(const ArchiveInput& archive) {
+    ReportError("Truncated Archive", archive.name);
+    return Step::Stop;
+}
+
+// ---- Stored names ----------------------------------------------------------------
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsDrivePrefixAt(const std::string& name, std::size_t at) {
+    if (at + 1 >= name.size() || name[at + 1] != ':') return false;
+    const char letter = name[at];
+    return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+}
+
+// Length of the run of separators and drive prefixes ("C:") at the start.
+std::size_t LeadingPrefixLength(const std::string& name) {
+    std::size_t length = 0;
+    for (;;) {
+        if (length < name.size() && IsSeparator(name[length])) {
+            ++length;
+        } else if (IsDrivePrefixAt(name, length)) {
+            length += 2;
+        } else {
+            return length;
+        }
+    }
+}
+
+bool HasParentComponent(const std::string& name) {
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        if (name.compare(start, end - start, "..") == 0) return true;
+        if (end == name.size()) return false;
+        start = end + 1;
+    }
+}
+
+OutputName MakeOutputName(const std::string& stored_name) {
+    OutputName output;
+    if (HasParentComponent(stored_name)) {
+        output.safe = false;
+        return output;
+    }
+    const std::size_t prefix = LeadingPrefixLength(stored_name);
+    output.removed = stored_name.substr(0, prefix);
+    output.path = stored_name.substr(prefix);
+    for (char& c : output.path) {
+        if (c == '/') c = '\\';
+    }
+    return output;
+}
+
+// ---- Archive input ---------------------------------------------------------------
+
+std::optional<ArchiveInput> OpenArchiveInput(const std::string& name) {
+    auto opened = host::File::OpenForReading(name);
+    if (!opened) return std::nullopt;
+    auto size = opened.value().Size();  // fails for a directory
+    if (!size) return std::nullopt;
+    ArchiveInput archive{name, std::move(opened.value()), std::nullopt, size.value(), 0};
+    if (auto identity = archive.file.Identity()) archive.identity = identity.value();
+    return archive;
+}
+
+// Reads up to `count` bytes; fewer at the end of the archive. A read error
+// counts as the end: what follows cannot be trusted.
+std::size_t ReadArchive(ArchiveInput& archive, char* buffer, std::size_t count) {
+    auto read = archive.file.ReadFull(buffer, count);
+    if (!read) return 0;
+    archive.offset += static_cast<std::int64_t>(read.value());
+    return read.value();
+}
+
+// Moves past the data of a record that is not recreated.
+Step PassOver(ArchiveInput& archive, std::int32_t data_size) {
+    if (archive.offset + data_size > archive.size || !archive.file.Skip(data_size)) {
+        return ReportTruncated(archive);
+    }
+    archive.offset += data_size;
+    return Step::Next;
+}
+
+std::optional<fmt::HeaderBytes> ReadHeader(ArchiveInput& archive) {
+    fmt::HeaderBytes header{};
+    if (ReadArchive(archive, header.data(), header.size()) < header.size()) return std::nullopt;
+    if (std::string_view(header.data(), fmt::kMagic.size()) != fmt::kMagic) return std::nullopt;
+    return header;
+}
+
+void ReportHeader(const fmt::HeaderBytes& header) {
+    host::Print(std::string{header[0], header[1]} + "\n");
+    host::Print("Password protection = " + std::string(1, header[fmt::kProtectionOffset]) + "\n");
+    host::Print("Size = " + std::to_string(fmt::GetInt32(header.data() + fmt::kSizeFieldOffset)) +
+                "\n");
+    host::Print("Files inside = " +
+                std::to_string(fmt::GetInt32(header.data() + fmt::kFileCountOffset)) + "\n");
+    host::Print("\n");
+}
+
+bool IsTheArchive(const ArchiveInput& archive, const std::string& path) {
+    auto identity = host::IdentityOf(path);
+    return identity && identity.value() == archive.identity;
+}
+
+// Creates or truncates a file to unpack into; never the archive being read,
+// which a stored name may happen to match.
+std::optional<host::File> CreateOutput(const ArchiveInput& archive, const std::string& path) {
+    if (IsTheArchive(archive, path)) return std::nullopt;
+    auto created = host::File::CreateForWriting(path);
+    if (!created) return std::nullopt;
+    return std::move(created.value());
+}
+
+// ---- Records ---------------------------------------------------------------------
+
+// Creates the directories a file needs, once for a run of files that share them.
+void CreateDirectoriesFor(const std::string& path, std::string& last_directory) {
+    const std::string directory = AnalyseFilename(path, kDirectoryPart);
+    if (directory.empty() || directory == last_directory) return;
+    (void)CreateDir(directory.c_str());  // a failure shows when the file is created
+    last_directory = directory;
+}
+
+// Streams one record's data into its file. After a failed copy the read
+// position in the archive is unknown, so reading stops.
+Step WriteData(ArchiveInput& archive, host::File& output, const std::string& stored_name,
+               std::int32_t data_size) {
+    auto copied = output.CopyFrom(archive.file, data_size);
+    if (!copied) {
+        ReportCannotWrite(stored_name);
+        return Step::Stop;
+    }
+    archive.offset += copied.value();
+    if (!output.Close()) ReportCannotWrite(stored_name);
+    host::Print(".");
+    host::FlushOutput();
+    if (copied.value() < data_size) return ReportTruncated(archive);
+    return Step::Next;
+}
+
+Step ExtractFile(ArchiveInput& archive, const std::string& stored_name, std::int32_t data_size,
+                 std::string& last_directory) {
+    const OutputName output_name = MakeOutputName(stored_name);
+    if (!output_name.safe) {
+        host::Print("\nUnsafe name skipped `" + stored_name + "`\n");
+        return PassOver(archive, data_size);
+    }
+    if (!output_name.removed.empty()) {
+        host::Print("\nRemoving leading `" + output_name.removed + "' from `" + stored_name + "`\n");
+    }
+    CreateDirectoriesFor(output_name.path, last_directory);
+    std::optional<host::File> output = CreateOutput(archive, output_name.path);
+    if (!output) {
+        ReportCannotWrite(stored_name);
+        return PassOver(archive, data_size);
+    }
+    return WriteData(archive, *output, stored_name, data_size);
+}
+
+bool IsPlausible(const fmt::RecordHeader& header) {
+    return header.data_size >= 0 && header.name_length >= 0 &&
+           header.name_length <= fmt::kMaxNameLength;
+}
+
+Step UnpackRecord(ArchiveInput& archive, std::string& last_directory) {
+    const std::int64_t record_offset = archive.offset;
+    fmt::RecordHeaderBytes header_bytes{};
+    const std::size_t header_read = ReadArchive(archive, header_bytes.data(), header_bytes.size());
+    if (header_read == 0) return Step::Stop;  // the archive ends exactly after a record
+    if (header_read < header_bytes.size()) return ReportTruncated(archive);
+    const fmt::RecordHeader header = fmt::DecodeRecordHeader(header_bytes);
+    if (!IsPlausible(header)) {
+        ReportError("Damaged Archive", archive.name + " at byte " + std::to_string(record_offset));
+        return Step::Stop;
+    }
+    std::string stored_name(static_cast<std::size_t>(header.name_length), '\0');
+    const std::size_t name_read = ReadArchive(archive, stored_name.data(), stored_name.size());
+    const bool name_complete = name_read == stored_name.size();
+    stored_name.resize(name_read);
+    stored_name.resize(std::char_traits<char>::length(stored_name.c_str()));  // names end at a NUL
+    if (name_complete) return ExtractFile(archive, stored_name, header.data_size, last_directory);
+    // The archive ends inside the name: the file is still made, empty, under
+    // the part of the name that was read.
+    if (ExtractFile(archive, stored_name, 0, last_directory) == Step::Stop) return Step::Stop;
+    return ReportTruncated(archive);
+}
+
+// Makes DIR_OUT the current directory, creating it when it is missing.
+bool EnterOutputDirectory() {
+    if (DIR_OUT.empty()) return true;  // stay in the current directory
+    if (host::ChangeDirectory(DIR_OUT)) return true;
+    (void)CreateDir(DIR_OUT.c_str());
+    if (host::ChangeDirectory(DIR_OUT)) return true;
+    ReportError("Cannot Enter Output Directory", DIR_OUT);
+    return false;
+}
+
+void PrintPreamble() {
+    host::Print("char* StartingDir;\n");
+    host::Print("GetCurrentDirectory(DirNameSize,StartingDir); TODO TODO TODO !\n");
+    if (DIR_OUT.empty()) {
+        host::Print("No Output Directory specified , assuming current directory..");
+    }
+    host::Print("SetCurrentDirectory(DIR_OUT.c_str());\n");
+}
+
+}  // namespace
+
+void unpackfiles(std::string archive_name) {
+    // Opened before the directory changes: the name is relative to the caller's.
+    std::optional<ArchiveInput> archive = OpenArchiveInput(archive_name);
+    PrintPreamble();
+    if (!EnterOutputDirectory()) return;
+    if (!archive) {
+        ReportError("Cannot Open Archive", archive_name);
+        return;
+    }
+    const std::optional<fmt::HeaderBytes> header = ReadHeader(*archive);
+    if (!header) {
+        ReportError("Not An Archive", archive_name);
+        return;
+    }
+    ReportHeader(*header);
+    if (fmt::GetInt32(header->data() + fmt::kFileCountOffset) < 1) return;
+    std::string last_directory;
+    while (UnpackRecord(*archive, last_directory) == Step::Next) {
+    }
+}

@@ -1,0 +1,13 @@
+// The directory walker: adds every file of a directory (and, when asked, of
+// its sub-directories) to the action list, with stored names made relative
+// to a base directory when the directory tree is preserved.
+#pragma once
+
+#include <string>
+
+// Walks `directory` depth first in listing order. Files are entered with the
+// source path directory + name; directories are walked when `recurse` is on;
+// anything else (FIFOs, sockets, links to directories) is skipped with a notice.
+void add_a_dir(std::string base_directory, std::string directory, bool recurse);
+// Removes from the front of `path` what it shares with `base_directory`.
+void DirAccordingTo(std::string base_directory, std::string& path);

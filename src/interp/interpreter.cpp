@@ -1,0 +1,238 @@
+#include "interp/interpreter.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "archive/job_state.h"
+#include "archive/outcome.h"
+#include "archive/reader.h"
+#include "archive/writer.h"
+#include "compress/bzip2_bridge.h"
+#include "host/host.h"
+#include "interp/dir_walker.h"
+#include "paths/path_helpers.h"
+#include "script/line_store.h"
+#include "script/word_separator.h"
+
+namespace {
+
+enum class Keyword {
+    BeginList,
+    PreserveDirectoryTree,
+    Verbose,
+    Silent,
+    AddFile,
+    AddDir,
+    AddOnlyDir,
+    ChDir,
+    ChDirOut,
+    ChDirIn,
+    Pack,
+    Unpack,
+    Compress,
+    Optimize,
+    Print,
+    None,
+};
+
+struct KeywordName {
+    const char* text;
+    Keyword keyword;
+};
+
+// In the order they are tried; letter case is ignored.
+constexpr std::array<KeywordName, 15> kKeywords{{
+    {"BEGINLIST", Keyword::BeginList},
+    {"PRESERVE_DIRECTORY_TREE", Keyword::PreserveDirectoryTree},
+    {"VERBOSE", Keyword::Verbose},
+    {"SILENT", Keyword::Silent},
+    {"ADDFILE", Keyword::AddFile},
+    {"ADDDIR", Keyword::AddDir},
+    {"ADDONLYDIR", Keyword::AddOnlyDir},
+    {"CHDIR", Keyword::ChDir},
+    {"CHDIR_OUT", Keyword::ChDirOut},
+    {"CHDIR_IN", Keyword::ChDirIn},
+    {"PACK", Keyword::Pack},
+    {"UNPACK", Keyword::Unpack},
+    {"COMPRESS", Keyword::Compress},
+    {"OPTIMIZE", Keyword::Optimize},
+    {"PRINT", Keyword::Print},
+}};
+
+// The archive stores sizes as signed 32-bit numbers.
+constexpr std::int64_t kLargestStorableFile = 0x7FFFFFFF;
+
+Keyword ParseKeyword(const std::string& word) {
+    for (const KeywordName& name : kKeywords) {
+        if (EqualIgnoreCase(word, name.text)) return name.keyword;
+    }
+    return Keyword::None;
+}
+
+// A path word typed on this host, in the program's form.
+std::string PathWord(std::int32_t slot) { return host::FromHostPath(get_memory(slot)); }
+
+void Fail(const std::string& line) {
+    host::Print(line);
+    ReportOutcome(Outcome::Failed);
+}
+
+// ON gives true, OFF false, anything else nothing.
+std::optional<bool> OnOff(const std::string& word) {
+    if (EqualIgnoreCase(word, "ON")) return true;
+    if (EqualIgnoreCase(word, "OFF")) return false;
+    return std::nullopt;
+}
+
+void RunPreserveDirectoryTree() {
+    const std::string value = get_memory(2);
+    if (auto on = OnOff(value)) {
+        preserve_directory_tree = *on;
+    } else {
+        Fail("Error in script , PRESERVE_DIRECTORY_TREE has incorrect value (" + value + "\n");
+    }
+}
+
+void RunAddFile() {
+    const std::string source = PathWord(2);
+    const std::string stored_name = PathWord(3);
+    auto file = host::File::OpenForReading(source);
+    auto size = file ? file.value().Size() : host::Result<std::int64_t>(file.error());
+    if (!size) {
+        Fail("\n Error : Cannot Open File " + source + "! \n");
+    } else if (size.value() > kLargestStorableFile) {
+        Fail("\n Error : File Too Large For Archive " + source + "! \n");
+    } else {
+        system_add_file(source, stored_name, static_cast<std::int32_t>(size.value()));
+    }
+}
+
+void RunAddDir(bool recurse) {
+    host::Print(recurse ? "\nAdding a Directory complete with it`s Sub-Directories!\n"
+                        : "\nAdding a single Directory!\n");
+    add_a_dir(DIR_IN, PathWord(2), recurse);
+}
+
+void RunChDir() {
+    const std::string directory = PathWord(2);
+    host::Print("Change Working Directory " + directory + "\n");
+    if (!host::ChangeDirectory(directory)) {
+        Fail("\n Error : Cannot Change Directory To " + directory + "! \n");
+    }
+    DIR_IN = directory;
+    DIR_OUT = directory;
+}
+
+void RunChDirOut() {
+    DIR_OUT = PathWord(2);
+    FixDir(DIR_OUT);
+    host::Print("Change Output Directory to " + DIR_OUT + "\n");
+}
+
+void RunChDirIn() {
+    DIR_IN = PathWord(2);
+    FixDir(DIR_IN);
+    host::Print("Change Input Directory to " + DIR_IN + "\n");
+}
+
+// Deletes an archive of the same name before a new one is packed.
+void DeleteOldArchive(const std::string& name, const std::string& target) {
+    if (!host::File::OpenForReading(target)) {
+        host::Print("NO OVERWRITE \n");
+        return;
+    }
+    host::Print("OVERWRITE , DELETING !!!!\n");
+    if (host::RemoveFile(target)) {
+        host::Print("Deleted file " + target + "!!  \n");
+    } else {
+        host::Print("Could not delete file " + name + "!!  \n");
+    }
+}
+
+// Tells where the bzip2 tool's result goes and gives it the archive's name.
+void RenameToolResult(const std::string& result, const std::string& archive) {
+    host::Print("Renaming " + result + "\n");
+    host::Print("to " + archive + "\n");
+    (void)host::RenameFile(result, archive);  // a missing result is the tool's failure, already reported
+}
+
+void RunPack() {
+    const std::string name = PathWord(2);
+    const std::string target = DIR_OUT + name;
+    host::Print("Packing archive to file " + name + "\n");
+    DeleteOldArchive(name, target);
+    refresh_draw = actions_size / 100;
+    pack2files(name);
+    if (compression) {
+        Compress_File(target);
+        RenameToolResult(target + ".bz2", target);
+    }
+}
+
+void RunUnpack() {
+    const std::string name = PathWord(2);
+    const std::string archive = DIR_IN + name;
+    host::Print("Unpacking file " + name + "\n");
+    if (compression) {
+        UnCompress_File(archive);
+        RenameToolResult(archive + ".out", archive);
+    }
+    unpackfiles(archive);
+}
+
+void RunCompress() {
+    if (auto on = OnOff(get_memory(2))) Toggle_Compressed(*on);
+}
+
+void RunOptimize() {
+    if (!EqualIgnoreCase(get_memory(2), "SIZE")) return;
+    host::Print("Optimizing , filesizes\n");
+    Sort_Files_Small_First();
+}
+
+void RunLine(const std::string& line) {
+    seperate_words(line);
+    switch (ParseKeyword(get_memory(1))) {
+        case Keyword::BeginList: actions_point = actions_size = 0; break;
+        case Keyword::PreserveDirectoryTree: RunPreserveDirectoryTree(); break;
+        case Keyword::Verbose: (void)host::AttachOutput(); break;
+        case Keyword::Silent: (void)host::DetachOutput(); break;
+        case Keyword::AddFile: RunAddFile(); break;
+        case Keyword::AddDir: RunAddDir(true); break;
+        case Keyword::AddOnlyDir: RunAddDir(false); break;
+        case Keyword::ChDir: RunChDir(); break;
+        case Keyword::ChDirOut: RunChDirOut(); break;
+        case Keyword::ChDirIn: RunChDirIn(); break;
+        case Keyword::Pack: RunPack(); break;
+        case Keyword::Unpack: RunUnpack(); break;
+        case Keyword::Compress: RunCompress(); break;
+        case Keyword::Optimize: RunOptimize(); break;
+        case Keyword::Print: host::Print(get_memory(2) + "\n"); break;
+        case Keyword::None: break;  // free text, comments, misspelt keywords
+    }
+}
+
+// Reports a script that could not be opened or was cut by the line store.
+void ReportScriptLoad(const std::string& path, bool report_missing_script) {
+    if (GetScriptSize() == 0) {  // a loaded script has at least one line
+        if (report_missing_script) Fail("\n Error : Cannot Open Script " + path + "! \n");
+    } else if (GetScriptSize() == kMaxScriptLines && GetScriptError() == kScriptTooLong) {
+        Fail(std::string(kScriptTooLong) + "\n");
+    }
+}
+
+}  // namespace
+
+void create_actions_from_script(std::string path, bool report_missing_script) {
+    actions_point = 0;
+    actions_size = 0;
+    ReadScript(path);
+    ReportScriptLoad(path, report_missing_script);
+    while (!ScriptEOF()) {
+        const std::string line = ReturnScriptLine();
+        ContinueScript();
+        RunLine(line);
+    }
+    host::FlushOutput();
+}

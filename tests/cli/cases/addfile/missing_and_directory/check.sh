@@ -1,0 +1,2 @@
+# The stored name keeps the blank after the comma.
+printf 'VK1\x00\x00\x00\x00\x00\x01\x00\x00\x00\x03\x00\x00\x00\x06\x00\x00\x00 a.txtabc' | cmp - x.dat

@@ -1,0 +1,1 @@
+mkdir somedir && printf abc > a.txt

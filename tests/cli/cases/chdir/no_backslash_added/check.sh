@@ -1,0 +1,1 @@
+[ -f outx.dat ] || [ -f out/outx.dat ]

@@ -1,0 +1,1 @@
+[ "$(cat sub/a.txt)" = abc ]

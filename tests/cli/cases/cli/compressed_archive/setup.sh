@@ -1,0 +1,2 @@
+printf 'VK1\x00\x00\x00\x00\x00\x01\x00\x00\x00\x03\x00\x00\x00\x09\x00\x00\x00sub\\a.txtabc' > packed.dat
+bzip2 -z packed.dat && mv packed.dat.bz2 packed.dat

@@ -1,0 +1,1 @@
+printf abc > a.txt

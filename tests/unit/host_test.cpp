@@ -1,0 +1,359 @@
+#include "host/host.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "scratch_dir.h"
+
+namespace {
+
+using testing_support::CaptureStdout;
+using testing_support::PatternBytes;
+using testing_support::ProgramForm;
+using testing_support::ReadBytes;
+using testing_support::ScopedCurrentDirectory;
+using testing_support::ScratchDir;
+using testing_support::WriteBytes;
+
+// Leaves a bound Unix socket at the path, the way a running service would.
+void MakeSocket(const std::string& host_path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(host_path.size(), sizeof(address.sun_path));
+    std::strcpy(address.sun_path, host_path.c_str());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    close(fd);
+}
+
+std::string KindName(host::EntryKind kind) {
+    switch (kind) {
+        case host::EntryKind::Directory: return "directory";
+        case host::EntryKind::RegularFile: return "file";
+        case host::EntryKind::Other: return "other";
+    }
+    return "?";
+}
+
+// Every entry of a listing as "name kind size", in the order given.
+std::vector<std::string> ListAll(const std::string& directory) {
+    auto listing = host::DirectoryListing::Open(directory);
+    EXPECT_TRUE(listing.ok()) << listing.error().Text();
+    std::vector<std::string> lines;
+    if (!listing) return lines;
+    for (;;) {
+        auto next = listing.value().Next();
+        EXPECT_TRUE(next.ok());
+        if (!next || !next.value()) break;
+        const host::DirEntry& entry = *next.value();
+        lines.push_back(entry.name + " " + KindName(entry.kind) + " " + std::to_string(entry.size));
+    }
+    auto after_end = listing.value().Next();
+    EXPECT_TRUE(after_end.ok() && !after_end.value()) << "the end of a listing stays the end";
+    return lines;
+}
+
+// A path that an operation must refuse, and the errno it must give.
+struct FailingPath {
+    std::string path;
+    int code;
+};
+
+// Each path must be refused with its errno, and the failed call named.
+void ExpectRefused(host::Status (*operation)(const std::string&),
+                   const std::vector<FailingPath>& rows) {
+    for (const FailingPath& row : rows) {
+        SCOPED_TRACE(row.path);
+        const host::Status status = operation(row.path);
+        ASSERT_FALSE(status.ok());
+        EXPECT_EQ(status.error().code, row.code);
+        EXPECT_STRNE(status.error().call, "");
+    }
+}
+
+// ---- Errors and paths ----------------------------------------------------------
+
+TEST(HostError, TextIsCallColonMessage) {
+    EXPECT_EQ((host::Error{ENOENT, "mkdir"}.Text()), "mkdir: No such file or directory");
+    EXPECT_EQ((host::Error{ENOTDIR, "open"}.Text()), "open: Not a directory");
+}
+
+TEST(HostPaths, ConvertBetweenProgramAndHostForm) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {R"(\home\me\data)", "/home/me/data"},
+        {R"(photos\a.jpg)", "photos/a.jpg"},
+        {R"(dir\)", "dir/"},
+        {"plain", "plain"},
+        {"", ""},
+    };
+    for (const auto& [program, host_form] : rows) {
+        SCOPED_TRACE(program);
+        EXPECT_EQ(host::ToHostPath(program), host_form);
+        EXPECT_EQ(host::FromHostPath(host_form), program);
+    }
+    EXPECT_EQ(host::ToHostPath(R"(a\\b/c)"), "a//b/c");
+}
+
+TEST(HostPaths, OwnExecutablePathIsTheTestBinaryInProgramForm) {
+    const std::string path = host::OwnExecutablePath("ignored");
+    const std::string suffix = R"(\varkel_tests)";
+    ASSERT_GT(path.size(), suffix.size());
+    EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix);
+    EXPECT_EQ(path.front(), '\\');
+    EXPECT_EQ(path.find('/'), std::string::npos);
+}
+
+// ---- Directories -----------------------------------------------------------------
+
+TEST(HostDirectory, ChangeDirectoryMovesOnlyWhenTheTargetIsADirectory) {
+    ScratchDir scratch;
+    WriteBytes(scratch.Path("file"), "x");
+    mkdir(scratch.Path("sub").c_str(), 0755);
+    ScopedCurrentDirectory restore(scratch.path());
+    const std::string real_scratch = std::filesystem::canonical(scratch.path()).string();
+
+    ASSERT_TRUE(host::ChangeDirectory(scratch.ProgramPath("sub")).ok());
+    auto current = host::CurrentDirectory();
+    ASSERT_TRUE(current.ok());
+    EXPECT_EQ(current.value(), ProgramForm(real_scratch + "/sub"));
+
+    ExpectRefused(host::ChangeDirectory, {{scratch.ProgramPath("missing"), ENOENT},
+                                          {scratch.ProgramPath(R"(file\sub)"), ENOTDIR}});
+    EXPECT_EQ(std::filesystem::current_path(), real_scratch + "/sub");
+}
+
+TEST(HostDirectory, CreateDirectoryMakesOneLevelAndReportsWhy) {
+    ScratchDir scratch;
+    WriteBytes(scratch.Path("file"), "x");
+    EXPECT_TRUE(host::CreateDirectory(scratch.ProgramPath("new")).ok());
+    EXPECT_TRUE(std::filesystem::is_directory(scratch.Path("new")));
+
+    ExpectRefused(host::CreateDirectory, {{scratch.ProgramPath("new"), EEXIST},
+                                          {scratch.ProgramPath(R"(a\b)"), ENOENT},
+                                          {scratch.ProgramPath(R"(file\sub)"), ENOTDIR}});
+}
+
+TEST(HostListing, DotEntriesFirstThenByteOrderWithKinds) {
+    ScratchDir scratch;
+    WriteBytes(scratch.Path("B"), "bbb");
+    WriteBytes(scratch.Path("\xC3\xA4"), "12345");  // a-umlaut in UTF-8
+    mkdir(scratch.Path("a").c_str(), 0755);
+    WriteBytes(scratch.Path("a/inner"), "not listed");
+    mkfifo(scratch.Path("_x").c_str(), 0644);
+    MakeSocket(scratch.Path("sock"));
+    symlink("B", scratch.Path("link_file").c_str());
+    symlink("a", scratch.Path("link_dir").c_str());
+    symlink("nothing", scratch.Path("broken").c_str());
+
+    // Byte order: upper case before '_' before lower case before UTF-8 bytes.
+    const std::vector<std::string> expected = {
+        ". directory 0",    ".. directory 0", "B file 3",         "_x other 0",
+        "a directory 0",    "broken other 0", "link_dir other 0", "link_file file 3",
+        "sock other 0",     "\xC3\xA4 file 5",
+    };
+    EXPECT_EQ(ListAll(scratch.ProgramPath("")), expected);
+}
+
+TEST(HostListing, EmptyDirectoryHoldsOnlyTheDotEntries) {
+    ScratchDir scratch;
+    EXPECT_EQ(ListAll(scratch.ProgramPath("")),
+              (std::vector<std::string>{". directory 0", ".. directory 0"}));
+}
+
+TEST(HostListing, MissingDirectoryOrRegularFileCannotBeListed) {
+    ScratchDir scratch;
+    WriteBytes(scratch.Path("file"), "x");
+    const std::vector<FailingPath> refused = {
+        {scratch.ProgramPath("missing"), ENOENT},
+        {scratch.ProgramPath("file"), ENOTDIR},
+    };
+    for (const FailingPath& row : refused) {
+        SCOPED_TRACE(row.path);
+        auto listing = host::DirectoryListing::Open(row.path);
+        ASSERT_FALSE(listing.ok());
+        EXPECT_EQ(listing.error().code, row.code);
+        EXPECT_STRNE(listing.error().call, "");
+    }
+}
+
+// ---- Files ---------------------------------------------------------------------
+
+class HostFileTest : public ::testing::Test {
+protected:
+    host::File OpenToRead(const std::string& name) {
+        auto file = host::File::OpenForReading(scratch.ProgramPath(name));
+        EXPECT_TRUE(file.ok()) << name;
+        return file ? std::move(file.value()) : host::File();
+    }
+    host::File Create(const std::string& name) {
+        auto file = host::File::CreateForWriting(scratch.ProgramPath(name));
+        EXPECT_TRUE(file.ok()) << name;
+        return file ? std::move(file.value()) : host::File();
+    }
+
+    ScratchDir scratch;
+};
+
+TEST_F(HostFileTest, WrittenBytesReadBackWithTheirSize) {
+    const std::string bytes = PatternBytes(200000);  // more than one 64 KiB buffer
+    host::File out = Create("data");
+    ASSERT_TRUE(out.WriteAll(bytes.data(), bytes.size()).ok());
+    ASSERT_TRUE(out.Close().ok());
+    EXPECT_EQ(ReadBytes(scratch.Path("data")), bytes);
+
+    host::File in = OpenToRead("data");
+    auto size = in.Size();
+    ASSERT_TRUE(size.ok());
+    EXPECT_EQ(size.value(), 200000);
+    std::string back(250000, '\0');
+    auto got = in.ReadFull(back.data(), back.size());
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(got.value(), 200000u);
+    back.resize(got.value());
+    EXPECT_EQ(back, bytes);
+    auto at_end = in.Read(back.data(), 10);
+    ASSERT_TRUE(at_end.ok());
+    EXPECT_EQ(at_end.value(), 0u);
+}
+
+TEST_F(HostFileTest, CreateForWritingTruncatesAnExistingFile) {
+    WriteBytes(scratch.Path("old"), "a long old content");
+    host::File out = Create("old");
+    ASSERT_TRUE(out.WriteAll("new", 3).ok());
+    ASSERT_TRUE(out.Close().ok());
+    EXPECT_EQ(ReadBytes(scratch.Path("old")), "new");
+}
+
+TEST_F(HostFileTest, OpeningFailsWithTheReason) {
+    WriteBytes(scratch.Path("file"), "x");
+    auto missing = host::File::OpenForReading(scratch.ProgramPath("missing"));
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().code, ENOENT);
+    auto through_file = host::File::CreateForWriting(scratch.ProgramPath(R"(file\new)"));
+    ASSERT_FALSE(through_file.ok());
+    EXPECT_EQ(through_file.error().code, ENOTDIR);
+    mkdir(scratch.Path("dir").c_str(), 0755);
+    host::File directory = OpenToRead("dir");
+    EXPECT_FALSE(directory.Size().ok()) << "a directory has no file size";
+}
+
+TEST_F(HostFileTest, AFifoWithoutWriterOpensAtOnceAndHasNoSize) {
+    mkfifo(scratch.Path("fifo").c_str(), 0644);
+    host::File fifo = OpenToRead("fifo");
+    EXPECT_FALSE(fifo.Size().ok());
+    char byte = 0;
+    auto got = fifo.Read(&byte, 1);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(got.value(), 0u);
+}
+
+TEST_F(HostFileTest, CopyFromAPipeGoesThroughTheBuffer) {
+    // The kernel will not copy from a pipe directly, so this takes the
+    // buffered road, over several 64 KiB rounds, and stops at the pipe's end.
+    const std::string bytes = PatternBytes(200000);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_GE(fcntl(ends[1], F_SETPIPE_SZ, 262144), 262144);
+    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(ends[1]);
+    auto in = host::File::OpenForReading(ProgramForm("/dev/fd/" + std::to_string(ends[0])));
+    close(ends[0]);
+    ASSERT_TRUE(in.ok()) << in.error().Text();
+    host::File out = Create("copy");
+    auto copied = out.CopyFrom(in.value(), 300000);
+    ASSERT_TRUE(copied.ok()) << copied.error().Text();
+    EXPECT_EQ(copied.value(), 200000);
+    ASSERT_TRUE(out.Close().ok());
+    EXPECT_TRUE(ReadBytes(scratch.Path("copy")) == bytes);
+}
+
+TEST_F(HostFileTest, SkipThenCopyMovesTheBytesFromTheReadPosition) {
+    const std::string bytes = PatternBytes(300000);
+    WriteBytes(scratch.Path("source"), bytes);
+    struct Row {
+        const char* what;
+        std::int64_t skip;
+        std::int64_t ask;
+        std::int64_t copied;
+    };
+    const std::vector<Row> rows = {
+        {"all of it", 0, 300000, 300000},
+        {"more than a buffer from the middle", 1000, 140000, 140000},
+        {"fewer when the source is short", 250000, 100000, 50000},
+        {"nothing at the end", 300000, 10, 0},
+        {"nothing asked", 5, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        host::File in = OpenToRead("source");
+        host::File out = Create("copy");
+        ASSERT_TRUE(in.Skip(row.skip).ok());
+        auto copied = out.CopyFrom(in, row.ask);
+        ASSERT_TRUE(copied.ok()) << copied.error().Text();
+        EXPECT_EQ(copied.value(), row.copied);
+        ASSERT_TRUE(out.Close().ok());
+        EXPECT_TRUE(ReadBytes(scratch.Path("copy")) ==
+                    bytes.substr(static_cast<std::size_t>(row.skip), static_cast<std::size_t>(row.copied)));
+    }
+}
+
+TEST_F(HostFileTest, CopyAppendsAfterWhatWasWritten) {
+    WriteBytes(scratch.Path("source"), "payload");
+    host::File in = OpenToRead("source");
+    host::File out = Create("archive");
+    ASSERT_TRUE(out.WriteAll("head:", 5).ok());
+    auto copied = out.CopyFrom(in, 7);
+    ASSERT_TRUE(copied.ok());
+    ASSERT_TRUE(out.WriteAll(":tail", 5).ok());
+    ASSERT_TRUE(out.Close().ok());
+    EXPECT_EQ(ReadBytes(scratch.Path("archive")), "head:payload:tail");
+}
+
+TEST_F(HostFileTest, TemporaryFilesAreNewAndBesideTheirNamesake) {
+    const std::string target = scratch.ProgramPath("archive.vk");
+    auto first = host::File::CreateTemporaryBeside(target);
+    auto second = host::File::CreateTemporaryBeside(target);
+    ASSERT_TRUE(first.ok() && second.ok());
+    const std::string name = first.value().TemporaryName();
+    EXPECT_NE(name, second.value().TemporaryName());
+    EXPECT_EQ(name.rfind(scratch.ProgramPath(""), 0), 0u) << name;
+    EXPECT_EQ(name.find('\\', scratch.ProgramPath("").size()), std::string::npos) << name;
+
+    ASSERT_TRUE(first.value().WriteAll("abc", 3).ok());
+    ASSERT_TRUE(first.value().Close().ok());
+    EXPECT_EQ(ReadBytes(host::ToHostPath(name)), "abc");
+    EXPECT_FALSE(std::filesystem::exists(scratch.Path("archive.vk")));
+
+    auto in_missing = host::File::CreateTemporaryBeside(scratch.ProgramPath(R"(missing\a.vk)"));
+    EXPECT_FALSE(in_missing.ok());
+}
+
+// ---- Console -------------------------------------------------------------------
+
+TEST(HostConsole, DetachedOutputGoesNowhereUntilAttached) {
+    const std::string seen = CaptureStdout([] {
+        host::Print("before ");
+        ASSERT_TRUE(host::DetachOutput().ok());
+        host::Print("hidden ");
+        ASSERT_TRUE(host::DetachOutput().ok());  // detaching twice is harmless
+        host::Print("still hidden ");
+        ASSERT_TRUE(host::AttachOutput().ok());
+        host::Print("after");
+        ASSERT_TRUE(host::AttachOutput().ok());  // and so is attaching twice
+        host::FlushOutput();
+    });
+    EXPECT_EQ(seen, "before after");
+}
+
+}  // namespace
