@@ -10,6 +10,10 @@ packages=(
     libgtest-dev   # unit tests
     bzip2          # compression tool (fallback) and its self-test
     lbzip2         # compression tool (preferred: all cores)
+    groff-base     # manual page check
+    man-db         # man -l / man -w in the packaging checks
+    dpkg-dev       # the Debian package: dependency list (dpkg-shlibdeps)
+    file           # the Debian package: used by the same step
 )
 
 missing=()
