@@ -62,10 +62,13 @@ bool JoinArguments(int argc, char** argv, std::string& joined) {
 void UnpackNamedArchive(const std::string& name) {
     if (is_BZ2(name)) {
         host::Print("File appears to be Bzipped2..\n");
-        UnCompress_File(name);
-        host::Print("Renaming " + name + ".out\n");
-        host::Print("to " + name + "\n");
-        (void)host::RenameFile(name + ".out", name);  // a missing result is the tool's failure
+        // After a failed tool the compressed archive stays as it was: a
+        // partial result never takes its place.
+        if (UnCompress_File(name)) {
+            host::Print("Renaming " + name + ".out\n");
+            host::Print("to " + name + "\n");
+            (void)host::RenameFile(name + ".out", name);
+        }
     }
     unpackfiles(name);
 }

@@ -7,6 +7,7 @@
 // reported with where they went wrong instead of being read as garbage.
 #include "archive/reader.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -95,11 +96,13 @@ bool HasParentComponent(const std::string& name) {
 
 OutputName MakeOutputName(const std::string& stored_name) {
     OutputName output;
-    if (HasParentComponent(stored_name)) {
+    const std::size_t prefix = LeadingPrefixLength(stored_name);
+    // Looked for in what remains once the prefix is gone: "C:..\x" holds no
+    // ".." component until its drive prefix is removed.
+    if (HasParentComponent(stored_name.substr(prefix))) {
         output.safe = false;
         return output;
     }
-    const std::size_t prefix = LeadingPrefixLength(stored_name);
     output.removed = stored_name.substr(0, prefix);
     output.path = stored_name.substr(prefix);
     for (char& c : output.path) {
@@ -117,6 +120,8 @@ std::optional<ArchiveInput> OpenArchiveInput(const std::string& name) {
     if (!size) return std::nullopt;
     ArchiveInput archive{name, std::move(opened.value()), std::nullopt, size.value(), 0};
     if (auto identity = archive.file.Identity()) archive.identity = identity.value();
+    // Records are read in small pieces: headers, names, small files.
+    archive.file.ReadAhead(fmt::kCopyBufferSize);
     return archive;
 }
 
@@ -160,11 +165,15 @@ bool IsTheArchive(const ArchiveInput& archive, const std::string& path) {
     return identity && identity.value() == archive.identity;
 }
 
-// Creates or truncates a file to unpack into; never the archive being read,
-// which a stored name may happen to match.
+// Creates a fresh file to unpack into, in place of whatever held the name;
+// never the archive being read, which a stored name may happen to match. A
+// link already under the name is replaced, not followed, so its target (which
+// may lie outside the output directory) is never written.
 std::optional<host::File> CreateOutput(const ArchiveInput& archive, const std::string& path) {
+    // A free name is taken at once: a file made new cannot be the archive.
+    if (auto created = host::File::CreateNew(path)) return std::move(created.value());
     if (IsTheArchive(archive, path)) return std::nullopt;
-    auto created = host::File::CreateForWriting(path);
+    auto created = host::File::CreateReplacing(path);
     if (!created) return std::nullopt;
     return std::move(created.value());
 }
@@ -175,7 +184,10 @@ std::optional<host::File> CreateOutput(const ArchiveInput& archive, const std::s
 void CreateDirectoriesFor(const std::string& path, std::string& last_directory) {
     const std::string directory = AnalyseFilename(path, kDirectoryPart);
     if (directory.empty() || directory == last_directory) return;
-    (void)CreateDir(directory.c_str());  // a failure shows when the file is created
+    // Usually only the last level is missing: one call makes it. Otherwise
+    // the levels are made one by one. A failure shows when the file is created.
+    const host::Status made = host::CreateDirectory(directory);
+    if (!made && made.error().code != EEXIST) (void)CreateDir(directory.c_str());
     last_directory = directory;
 }
 
@@ -191,7 +203,7 @@ Step WriteData(ArchiveInput& archive, host::File& output, const std::string& sto
     archive.offset += copied.value();
     if (!output.Close()) ReportCannotWrite(stored_name);
     host::Print(".");
-    host::FlushOutput();
+    host::FlushProgress();
     if (copied.value() < data_size) return ReportTruncated(archive);
     return Step::Next;
 }
@@ -205,6 +217,14 @@ Step ExtractFile(ArchiveInput& archive, const std::string& stored_name, std::int
     }
     if (!output_name.removed.empty()) {
         host::Print("\nRemoving leading `" + output_name.removed + "' from `" + stored_name + "`\n");
+    }
+    // A directory along the name that is a link would lead out of the output
+    // directory: the file is not written there. A file in the directory of
+    // the file before it has nothing new to look at.
+    if (AnalyseFilename(output_name.path, kDirectoryPart) != last_directory &&
+        host::PassesThroughLink(output_name.path)) {
+        ReportCannotWrite(stored_name);
+        return PassOver(archive, data_size);
     }
     CreateDirectoriesFor(output_name.path, last_directory);
     std::optional<host::File> output = CreateOutput(archive, output_name.path);
@@ -283,4 +303,5 @@ void unpackfiles(std::string archive_name) {
     std::string last_directory;
     while (UnpackRecord(*archive, last_directory) == Step::Next) {
     }
+    host::FlushOutput();
 }

@@ -6,11 +6,20 @@
 // measured through the open file, and exactly the measured number of bytes is
 // copied, so a record's data size always agrees with the data that follows it
 // and the reader never loses its place.
+//
+// Small records are gathered in one buffer and written to the archive when it
+// is full; large files are copied straight from the source to the archive.
+// The buffer is also written out before anything is printed, so the
+// transcript of a pack whose archive cannot be written stops where it would
+// stop if every record were written at once: nothing is printed for entries
+// after the one whose bytes failed to reach the archive.
 #include "archive/writer.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,13 +35,108 @@ namespace fmt = archive_format;
 
 std::function<void(const std::string&)> pack_source_hook;
 
+// The archive's bytes on their way into the temporary file, gathered in one
+// buffer. It remembers which entry each gathered byte belongs to, so that
+// when writing fails the progress count is put back to where it stood when
+// that entry was taken up, as if each record had been written at once.
+class ArchiveSink {
+public:
+    explicit ArchiveSink(host::File file)
+        : file_(std::move(file)), buffer_(fmt::kCopyBufferSize) {
+        marks_.push_back({0, dot_draw});  // the archive header, before any entry
+    }
+
+    host::File& file() { return file_; }
+    std::size_t capacity() const { return buffer_.size(); }
+
+    // The bytes appended from now on belong to a new entry.
+    void BeginEntry() { marks_.push_back({used_, dot_draw}); }
+
+    // Writes out what is gathered. On failure the progress count goes back
+    // to the entry whose bytes could not be written, and the rest is dropped.
+    host::Status Drain() {
+        std::size_t done = 0;
+        while (done < used_) {
+            auto written = file_.Write(buffer_.data() + done, used_ - done);
+            if (!written) {
+                dot_draw = OwnerOf(done).dot_draw;
+                Reset(OwnerOf(done));
+                return written.error();
+            }
+            done += written.value();
+        }
+        Reset(marks_.back());
+        return {};
+    }
+
+    host::Status Append(std::string_view bytes) {
+        if (bytes.size() > capacity() - used_) {
+            if (host::Status drained = Drain(); !drained) return drained;
+            if (bytes.size() > capacity()) return file_.WriteAll(bytes.data(), bytes.size());
+        }
+        std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+        return {};
+    }
+
+    host::Status AppendZeros(std::int64_t count) {
+        while (count > 0) {
+            if (used_ == capacity()) {
+                if (host::Status drained = Drain(); !drained) return drained;
+            }
+            const auto chunk = static_cast<std::size_t>(
+                std::min<std::int64_t>(count, static_cast<std::int64_t>(capacity() - used_)));
+            std::memset(buffer_.data() + used_, 0, chunk);
+            used_ += chunk;
+            count -= static_cast<std::int64_t>(chunk);
+        }
+        return {};
+    }
+
+    // Makes room for `count` bytes (at most the capacity) at the end of what
+    // is gathered, writing out what is there when it does not fit.
+    host::Status MakeRoom(std::size_t count) {
+        if (count <= capacity() - used_) return {};
+        return Drain();
+    }
+    // The free space after what is gathered, and taking `count` bytes of it.
+    char* FreeSpace() { return buffer_.data() + used_; }
+    void Take(std::size_t count) { used_ += count; }
+
+private:
+    struct Mark {
+        std::size_t offset;  // where the entry's bytes begin in the buffer
+        std::int32_t dot_draw;  // the progress count when it was taken up
+    };
+
+    // The entry whose bytes include the one at `offset`.
+    Mark OwnerOf(std::size_t offset) const {
+        auto after = std::upper_bound(marks_.begin(), marks_.end(), offset,
+                                      [](std::size_t at, const Mark& mark) { return at < mark.offset; });
+        return *std::prev(after);  // marks_ always starts with one at offset 0
+    }
+
+    // Empties the buffer; the entry being written goes on at its start.
+    void Reset(Mark current) {
+        used_ = 0;
+        marks_.clear();
+        marks_.push_back({0, current.dot_draw});
+    }
+
+    host::File file_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+    std::vector<Mark> marks_;  // ordered by offset
+};
+
 // The archive being written.
 struct ArchiveOutput {
     std::string path;  // DIR_OUT + archive name: where the finished archive goes
-    host::File file;   // the temporary file that receives the bytes
+    ArchiveSink sink;  // gathers the bytes for the temporary file
     // Identities that unmask a source naming the archive in another way.
     std::optional<host::FileIdentity> temporary_identity;
     std::optional<host::FileIdentity> existing_identity;  // an old file under the name
+    host::FileOpener opener;                              // opens the sources
 };
 
 // A source that passed every check: open, measured and not the archive.
@@ -41,72 +145,80 @@ struct MeasuredSource {
     std::int32_t size = 0;
 };
 
+// Everything the writer prints while the archive is written goes through
+// here: what is gathered reaches the archive first, and when it cannot,
+// nothing is printed.
+host::Status Say(ArchiveOutput& archive, const std::string& text) {
+    if (host::Status drained = archive.sink.Drain(); !drained) return drained;
+    host::Print(text);
+    return {};
+}
+
+host::Status ReportError(ArchiveOutput& archive, Outcome outcome, const std::string& what,
+                         const std::string& subject) {
+    if (host::Status said = Say(archive, "\n Error : " + what + " " + subject + "! \n"); !said) {
+        return said;
+    }
+    ReportOutcome(outcome);
+    return {};
+}
+
 void ReportError(Outcome outcome, const std::string& what, const std::string& subject) {
     host::Print("\n Error : " + what + " " + subject + "! \n");
     ReportOutcome(outcome);
 }
 
 // One dot every refresh_draw entries; the count carries over to the next pack.
-void AdvanceProgress() {
+host::Status AdvanceProgress(ArchiveOutput& archive) {
     ++dot_draw;
-    if (dot_draw < refresh_draw) return;
+    if (dot_draw < refresh_draw) return {};
     dot_draw = 0;
-    host::Print(".");
+    if (host::Status said = Say(archive, "."); !said) return said;
     host::FlushOutput();
+    return {};
 }
 
-void ReportSelfInclusion(const std::string& source) {
+host::Status ReportSelfInclusion(ArchiveOutput& archive, const std::string& source) {
     // Leaving the archive out is what was asked for: no failure is recorded.
-    host::Print("\n Error : Cannot Include In Output File the Output File :P " + source + "! \n");
+    return Say(archive, "\n Error : Cannot Include In Output File the Output File :P " + source +
+                            "! \n");
 }
 
 std::optional<ArchiveOutput> OpenArchiveOutput(const std::string& path) {
     auto temporary = host::File::CreateTemporaryBeside(path);
     if (!temporary) return std::nullopt;
-    ArchiveOutput archive{path, std::move(temporary.value()), std::nullopt, std::nullopt};
-    if (auto identity = archive.file.Identity()) archive.temporary_identity = identity.value();
+    ArchiveOutput archive{path, ArchiveSink(std::move(temporary.value())), std::nullopt,
+                          std::nullopt, host::FileOpener()};
+    if (auto identity = archive.sink.file().Identity()) {
+        archive.temporary_identity = identity.value();
+    }
     if (auto identity = host::IdentityOf(path)) archive.existing_identity = identity.value();
     return archive;
 }
 
-bool IsTheArchive(const ArchiveOutput& archive, const host::File& source) {
-    auto identity = source.Identity();
-    if (!identity) return false;
-    return identity.value() == archive.temporary_identity ||
-           identity.value() == archive.existing_identity;
+bool IsTheArchive(const ArchiveOutput& archive, const host::FileInfo& source) {
+    return source.identity == archive.temporary_identity ||
+           source.identity == archive.existing_identity;
 }
 
-// Opens and measures a source, or says why it is left out.
-std::optional<MeasuredSource> MeasureSource(const ArchiveOutput& archive, const std::string& source) {
-    auto opened = host::File::OpenForReading(source);
-    if (!opened) {
-        ReportError(Outcome::Failed, "Cannot Open File", source);
-        return std::nullopt;
+// Opens and measures a source; an empty `measured` when it is left out, which
+// is reported here. The identity and the size both come from the one look
+// taken when the source was opened.
+host::Status MeasureSource(ArchiveOutput& archive, const std::string& source,
+                           std::optional<MeasuredSource>& measured) {
+    auto opened = archive.opener.OpenForReading(source);
+    auto info = opened ? opened.value().Info() : host::Result<host::FileInfo>(opened.error());
+    if (!info) return ReportError(archive, Outcome::Failed, "Cannot Open File", source);
+    if (IsTheArchive(archive, info.value())) return ReportSelfInclusion(archive, source);
+    // A directory, FIFO or device has no size to pack.
+    if (info.value().kind != host::EntryKind::RegularFile) {
+        return ReportError(archive, Outcome::Failed, "Cannot Open File", source);
     }
-    if (IsTheArchive(archive, opened.value())) {
-        ReportSelfInclusion(source);
-        return std::nullopt;
+    const std::int64_t size = info.value().size;
+    if (size > fmt::kMaxDataSize) {
+        return ReportError(archive, Outcome::Failed, "File Too Large For Archive", source);
     }
-    auto size = opened.value().Size();  // fails for a directory
-    if (!size) {
-        ReportError(Outcome::Failed, "Cannot Open File", source);
-        return std::nullopt;
-    }
-    if (size.value() > fmt::kMaxDataSize) {
-        ReportError(Outcome::Failed, "File Too Large For Archive", source);
-        return std::nullopt;
-    }
-    return MeasuredSource{std::move(opened.value()), static_cast<std::int32_t>(size.value())};
-}
-
-host::Status WriteZeros(host::File& archive, std::int64_t count) {
-    const std::vector<char> zeros(fmt::kCopyBufferSize, 0);
-    while (count > 0) {
-        const auto chunk = static_cast<std::size_t>(
-            std::min<std::int64_t>(count, static_cast<std::int64_t>(zeros.size())));
-        if (host::Status written = archive.WriteAll(zeros.data(), chunk); !written) return written;
-        count -= static_cast<std::int64_t>(chunk);
-    }
+    measured = MeasuredSource{std::move(opened.value()), static_cast<std::int32_t>(size)};
     return {};
 }
 
@@ -116,34 +228,70 @@ bool HasMoreBytes(host::File& source) {
     return read && read.value() > 0;
 }
 
-// Copies exactly source.size bytes: a file that shrank is padded with zero
-// bytes, a file that grew is cut, and either is reported. Fails only when
-// the archive cannot be written (or the source cannot be read at all).
-host::Status CopySourceData(host::File& archive, MeasuredSource& source,
-                            const std::string& source_path) {
-    auto copied = archive.CopyFrom(source.file, source.size);
-    if (!copied) return copied.error();
-    const std::int64_t missing = source.size - copied.value();
+// Pads a source that shrank with zero bytes up to its measured size, and
+// reports a source that changed either way.
+host::Status SettleChangedSource(ArchiveOutput& archive, std::int32_t size, std::int64_t copied,
+                                 bool grew, const std::string& source_path) {
+    const std::int64_t missing = size - copied;
     if (missing > 0) {
-        if (host::Status padded = WriteZeros(archive, missing); !padded) return padded;
+        if (host::Status padded = archive.sink.AppendZeros(missing); !padded) return padded;
     }
-    if (missing > 0 || HasMoreBytes(source.file)) {
-        ReportError(Outcome::FileChanged, "File Changed While Packing", source_path);
+    if (missing > 0 || grew) {
+        return ReportError(archive, Outcome::FileChanged, "File Changed While Packing", source_path);
     }
     return {};
 }
 
-host::Status WriteRecord(host::File& archive, MeasuredSource& source, const std::string& source_path,
-                         const std::string& stored_name) {
-    const auto header = fmt::EncodeRecordHeader(
+// Reads a source that fits the buffer straight behind its entry header, with
+// room for one byte more: a source that grew shows without another read.
+host::Status GatherSmallData(ArchiveOutput& archive, MeasuredSource& source,
+                             const std::string& source_path) {
+    const auto size = static_cast<std::size_t>(source.size);
+    const std::size_t wanted = size + 1;
+    char* data = archive.sink.FreeSpace();
+    std::size_t got = 0;
+    bool at_end = false;
+    while (got < wanted && !at_end) {
+        auto read = source.file.Read(data + got, wanted - got);
+        if (!read) return read.error();
+        // A regular file delivers less than asked only at its end; a short
+        // read before the measured size is looked at again all the same.
+        at_end = read.value() == 0 || (got + read.value() >= size && read.value() < wanted - got);
+        got += read.value();
+    }
+    const bool grew = got > size;
+    const std::size_t kept = grew ? size : got;
+    archive.sink.Take(kept);
+    return SettleChangedSource(archive, source.size, static_cast<std::int64_t>(kept), grew,
+                               source_path);
+}
+
+// Copies exactly source.size bytes: a file that shrank is padded with zero
+// bytes, a file that grew is cut, and either is reported. Fails only when
+// the archive cannot be written (or the source cannot be read at all).
+host::Status WriteRecord(ArchiveOutput& archive, MeasuredSource& source,
+                         const std::string& source_path, const std::string& stored_name) {
+    const auto header_bytes = fmt::EncodeRecordHeader(
         {source.size, static_cast<std::int32_t>(stored_name.size())});
-    if (host::Status written = archive.WriteAll(header.data(), header.size()); !written) {
-        return written;
+    const std::string_view header(header_bytes.data(), header_bytes.size());
+    ArchiveSink& sink = archive.sink;
+    const std::size_t small_record =
+        header.size() + stored_name.size() + static_cast<std::size_t>(source.size) + 1;
+    if (small_record <= sink.capacity()) {
+        if (host::Status room = sink.MakeRoom(small_record); !room) return room;
+        sink.BeginEntry();
+        (void)sink.Append(header);  // there is room: nothing is written here
+        (void)sink.Append(stored_name);
+        return GatherSmallData(archive, source, source_path);
     }
-    if (host::Status written = archive.WriteAll(stored_name.data(), stored_name.size()); !written) {
-        return written;
-    }
-    return CopySourceData(archive, source, source_path);
+    sink.BeginEntry();
+    if (host::Status written = sink.Append(header); !written) return written;
+    if (host::Status written = sink.Append(stored_name); !written) return written;
+    if (host::Status drained = sink.Drain(); !drained) return drained;
+    auto copied = sink.file().CopyFrom(source.file, source.size);
+    if (!copied) return copied.error();
+    const bool grew = copied.value() == source.size && HasMoreBytes(source.file);
+    return SettleChangedSource(archive, source.size, copied.value(), grew, source_path);
 }
 
 // Packs one entry. A source that is left out is reported here and is no
@@ -151,24 +299,24 @@ host::Status WriteRecord(host::File& archive, MeasuredSource& source, const std:
 // written any further.
 host::Status PackEntry(ArchiveOutput& archive, const std::string& source,
                        const std::string& stored_name) {
-    if (EqualIgnoreCase(archive.path, source)) {
-        ReportSelfInclusion(source);
-        return {};
-    }
-    std::optional<MeasuredSource> measured = MeasureSource(archive, source);
+    if (EqualIgnoreCase(archive.path, source)) return ReportSelfInclusion(archive, source);
+    std::optional<MeasuredSource> measured;
+    if (host::Status checked = MeasureSource(archive, source, measured); !checked) return checked;
     if (!measured) return {};
     if (pack_source_hook) pack_source_hook(source);
-    return WriteRecord(archive.file, *measured, source, stored_name);
+    host::Status written = WriteRecord(archive, *measured, source, stored_name);
+    archive.opener.Retire(std::move(measured->file));
+    return written;
 }
 
 host::Status WriteArchive(ArchiveOutput& archive) {
     const auto header = fmt::EncodeHeader(actions_size);
-    if (host::Status written = archive.file.WriteAll(header.data(), header.size()); !written) {
+    if (host::Status written = archive.sink.Append({header.data(), header.size()}); !written) {
         return written;
     }
     while (actions_point < actions_size) {
         const auto entry = static_cast<std::size_t>(actions_point++);
-        AdvanceProgress();
+        if (host::Status advanced = AdvanceProgress(archive); !advanced) return advanced;
         host::Status packed = PackEntry(archive, Action_Mem[0][entry], Action_Mem[1][entry]);
         if (!packed) return packed;
     }
@@ -176,9 +324,10 @@ host::Status WriteArchive(ArchiveOutput& archive) {
 }
 
 host::Status FinishArchive(ArchiveOutput& archive) {
-    host::Print("\n");
-    if (host::Status closed = archive.file.Close(); !closed) return closed;
-    return host::RenameFile(archive.file.TemporaryName(), archive.path);
+    if (host::Status said = Say(archive, "\n"); !said) return said;
+    host::File& file = archive.sink.file();
+    if (host::Status closed = file.Close(); !closed) return closed;
+    return host::RenameFile(file.TemporaryName(), archive.path);
 }
 
 // Gives up on an archive that could not be written: the rest of the list is
@@ -187,8 +336,9 @@ void AbandonArchive(ArchiveOutput& archive, const host::Error& error) {
     actions_point = actions_size;
     ReportError(Outcome::Failed, "Cannot Write Archive", archive.path);
     host::Print(error.Text() + "\n");
-    (void)archive.file.Close();
-    (void)host::RemoveFile(archive.file.TemporaryName());
+    host::File& file = archive.sink.file();
+    (void)file.Close();
+    (void)host::RemoveFile(file.TemporaryName());
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,6 +88,11 @@ struct FileIdentity {
 };
 Result<FileIdentity> IdentityOf(const std::string& path);
 
+// Whether one of the directories along the path (every component but the
+// last, as far as they exist) is a symbolic link, so that creating the path
+// would land wherever the link points.
+bool PassesThroughLink(const std::string& path);
+
 // ---- Directory listing -----------------------------------------------------
 
 enum class EntryKind {
@@ -126,6 +132,13 @@ private:
 
 // ---- Files -----------------------------------------------------------------
 
+// What one look at an open file tells: what it is, how big, which file.
+struct FileInfo {
+    EntryKind kind = EntryKind::Other;  // an open file is never a link: it is what it points to
+    std::int64_t size = 0;              // bytes; 0 for anything but a regular file
+    FileIdentity identity;
+};
+
 // An open file, closed when the object goes away.
 class File {
 public:
@@ -139,6 +152,14 @@ public:
     static Result<File> OpenForReading(const std::string& path);
     // Creates the file or truncates an existing one.
     static Result<File> CreateForWriting(const std::string& path);
+    // Creates a file that does not exist yet; fails (EEXIST) when the name is
+    // taken, by anything, a dangling link included.
+    static Result<File> CreateNew(const std::string& path);
+    // Creates a new file under the name. Whatever held the name before (a
+    // file, or a link to anything) is removed first, never written through,
+    // so the new bytes cannot reach a link's target or a file known by other
+    // names too. A directory under the name is left alone (EISDIR).
+    static Result<File> CreateReplacing(const std::string& path);
     // Creates a new, uniquely named file in the directory of `path`, named
     // after it; TemporaryName() tells its name (program form).
     static Result<File> CreateTemporaryBeside(const std::string& path);
@@ -148,11 +169,25 @@ public:
 
     Result<std::int64_t> Size() const;
     Result<FileIdentity> Identity() const;
+    // The file as OpenForReading found it when it opened it (that look costs
+    // nothing more); a file opened otherwise is looked at now.
+    Result<FileInfo> Info() const;
+    // From now on reads `size` bytes ahead at a time and serves small reads,
+    // skips and copies out of them: a file read in many small pieces costs
+    // one system call per `size` bytes. The read position stays what the
+    // reads so far have taken.
+    void ReadAhead(std::size_t size);
     // Reads what the file delivers at once, at most `capacity` bytes; 0 at the end.
     Result<std::size_t> Read(char* buffer, std::size_t capacity);
     // Reads until `count` bytes or the end of the file; returns the bytes read.
     Result<std::size_t> ReadFull(char* buffer, std::size_t count);
+    // Writes what the file takes at once of `count` bytes (one system call);
+    // returns how many bytes that was.
+    Result<std::size_t> Write(const char* data, std::size_t count);
     Status WriteAll(const char* data, std::size_t count);
+    // Writes the pieces one after the other, as one write where the system
+    // takes them all at once.
+    Status WriteAllOf(std::initializer_list<std::string_view> pieces);
     // Moves the read position `count` bytes forward (count >= 0).
     Status Skip(std::int64_t count);
     // Copies up to `count` bytes from the read position of `source` to this
@@ -162,9 +197,44 @@ public:
     Status Close();
 
 private:
+    friend class FileOpener;
+    static Result<File> OpenForReadingAt(int directory_fd, const char* host_path);
     explicit File(int fd) : fd_(fd) {}
+    Result<std::size_t> ReadFromSystem(char* buffer, std::size_t capacity);
+    std::size_t TakeAhead(char* buffer, std::size_t capacity);
     int fd_ = -1;
     std::string temporary_name_;
+    std::optional<FileInfo> info_at_open_;
+    std::vector<char> ahead_;  // empty unless ReadAhead was asked for
+    std::size_t ahead_begin_ = 0;  // ahead_[ahead_begin_, ahead_end_) is read but not taken
+    std::size_t ahead_end_ = 0;
+};
+
+// Opens files for reading one after the other, as File::OpenForReading does,
+// keeping the directory of the last one open: the next file of the same
+// directory is found from there instead of by walking its whole path. One
+// opener serves one run over a list (the current directory must not change
+// while it is in use). Files handed back with Retire are closed in batches,
+// dozens with one system call, and all of them when the opener goes away.
+class FileOpener {
+public:
+    FileOpener() = default;
+    FileOpener(FileOpener&& other) noexcept;
+    FileOpener& operator=(FileOpener&& other) noexcept;
+    FileOpener(const FileOpener&) = delete;
+    FileOpener& operator=(const FileOpener&) = delete;
+    ~FileOpener();
+
+    Result<File> OpenForReading(const std::string& path);
+    // Takes a file that is no longer needed, to be closed with others.
+    void Retire(File file);
+
+private:
+    Result<File> Open(const std::string& host_path);
+    void CloseRetired();
+    std::string directory_;  // host form, ending in '/'
+    int directory_fd_ = -1;
+    std::vector<int> retired_;  // descriptors waiting to be closed
 };
 
 // ---- Console ---------------------------------------------------------------
@@ -172,6 +242,10 @@ private:
 // Writes to the program's standard output (buffered).
 void Print(std::string_view text);
 void FlushOutput();
+// Flushes progress output when the last such flush is a tenth of a second
+// old or more, so a long run of dots shows as it grows without a system
+// call per dot. Whatever waits is flushed by the next FlushOutput.
+void FlushProgress();
 // SILENT sends standard output to /dev/null; VERBOSE brings it back.
 Status DetachOutput();
 Status AttachOutput();

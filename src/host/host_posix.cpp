@@ -6,11 +6,13 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -117,6 +119,18 @@ Result<FileIdentity> IdentityOf(const std::string& path) {
     return FileIdentity{info.st_dev, info.st_ino};
 }
 
+bool PassesThroughLink(const std::string& path) {
+    const std::string host_path = ToHostPath(path);
+    for (std::size_t slash = host_path.find('/', 1); slash != std::string::npos;
+         slash = host_path.find('/', slash + 1)) {
+        struct stat info {};
+        // A missing level (and all below it) is yet to be made: no link there.
+        if (lstat(host_path.substr(0, slash).c_str(), &info) != 0) return false;
+        if (S_ISLNK(info.st_mode)) return true;
+    }
+    return false;
+}
+
 // ---- Directory listing -----------------------------------------------------
 
 Result<DirectoryListing> DirectoryListing::Open(const std::string& directory) {
@@ -185,13 +199,22 @@ Result<std::optional<DirEntry>> DirectoryListing::Next() {
 // ---- Files -----------------------------------------------------------------
 
 File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), temporary_name_(std::move(other.temporary_name_)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      temporary_name_(std::move(other.temporary_name_)),
+      info_at_open_(std::exchange(other.info_at_open_, std::nullopt)),
+      ahead_(std::move(other.ahead_)),
+      ahead_begin_(std::exchange(other.ahead_begin_, 0)),
+      ahead_end_(std::exchange(other.ahead_end_, 0)) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         if (fd_ >= 0) close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         temporary_name_ = std::move(other.temporary_name_);
+        info_at_open_ = std::exchange(other.info_at_open_, std::nullopt);
+        ahead_ = std::move(other.ahead_);
+        ahead_begin_ = std::exchange(other.ahead_begin_, 0);
+        ahead_end_ = std::exchange(other.ahead_end_, 0);
     }
     return *this;
 }
@@ -201,23 +224,63 @@ File::~File() {
 }
 
 Result<File> File::OpenForReading(const std::string& path) {
+    return OpenForReadingAt(AT_FDCWD, ToHostPath(path).c_str());
+}
+
+Result<File> File::OpenForReadingAt(int directory_fd, const char* host_path) {
     // Opening a FIFO that nobody writes to would wait forever; open without
     // waiting, then read as usual (such a FIFO simply reads as empty).
     int fd = RetryOnInterrupt(
-        [&] { return open(ToHostPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+        [&] { return openat(directory_fd, host_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) return LastError("open");
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        Error error = LastError("fcntl");
-        close(fd);
-        return error;
+    File file(fd);
+    // Most callers measure what they opened: look at it now, while the
+    // descriptor is fresh, and keep the answer.
+    auto info = file.Info();
+    if (info) file.info_at_open_ = info.value();
+    // O_NONBLOCK changes nothing for a regular file; anything else gets
+    // blocking reads back. It is the only status flag set above, so clearing
+    // every status flag clears just that one.
+    if (!info || info.value().kind != EntryKind::RegularFile) {
+        if (fcntl(fd, F_SETFL, 0) != 0) return LastError("fcntl");
     }
-    return File(fd);
+    return file;
 }
 
 Result<File> File::CreateForWriting(const std::string& path) {
     int fd = RetryOnInterrupt([&] {
         return open(ToHostPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    });
+    if (fd < 0) return LastError("open");
+    return File(fd);
+}
+
+Result<File> File::CreateReplacing(const std::string& path) {
+    const std::string host_path = ToHostPath(path);
+    // Another process may make the name again between the removal and the
+    // creation; a few rounds settle it, and O_EXCL with O_NOFOLLOW makes sure
+    // that what is opened is always a file this call created.
+    for (int round = 0; round < 4; ++round) {
+        int fd = RetryOnInterrupt([&] {
+            return open(host_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0666);
+        });
+        if (fd >= 0) return File(fd);
+        if (errno != EEXIST) return LastError("open");
+        struct stat info {};
+        if (lstat(host_path.c_str(), &info) != 0) {
+            if (errno == ENOENT) continue;
+            return LastError("lstat");
+        }
+        if (S_ISDIR(info.st_mode)) return Error{EISDIR, "open"};
+        if (unlink(host_path.c_str()) != 0 && errno != ENOENT) return LastError("unlink");
+    }
+    return Error{EEXIST, "open"};
+}
+
+Result<File> File::CreateNew(const std::string& path) {
+    int fd = RetryOnInterrupt([&] {
+        return open(ToHostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     });
     if (fd < 0) return LastError("open");
     return File(fd);
@@ -251,10 +314,51 @@ Result<FileIdentity> File::Identity() const {
     return FileIdentity{info.st_dev, info.st_ino};
 }
 
-Result<std::size_t> File::Read(char* buffer, std::size_t capacity) {
+Result<FileInfo> File::Info() const {
+    if (info_at_open_) return *info_at_open_;
+    struct stat info {};
+    if (fstat(fd_, &info) != 0) return LastError("fstat");
+    FileInfo result;
+    result.kind = KindOf(info.st_mode);
+    if (result.kind == EntryKind::RegularFile) result.size = static_cast<std::int64_t>(info.st_size);
+    result.identity = FileIdentity{info.st_dev, info.st_ino};
+    return result;
+}
+
+void File::ReadAhead(std::size_t size) {
+    // Bytes read ahead already stay in front of the new buffer.
+    std::vector<char> ahead(std::max(size, ahead_end_ - ahead_begin_));
+    std::copy(ahead_.begin() + static_cast<std::ptrdiff_t>(ahead_begin_),
+              ahead_.begin() + static_cast<std::ptrdiff_t>(ahead_end_), ahead.begin());
+    ahead_end_ -= ahead_begin_;
+    ahead_begin_ = 0;
+    ahead_ = std::move(ahead);
+}
+
+Result<std::size_t> File::ReadFromSystem(char* buffer, std::size_t capacity) {
     ssize_t count = RetryOnInterrupt([&] { return read(fd_, buffer, capacity); });
     if (count < 0) return LastError("read");
     return static_cast<std::size_t>(count);
+}
+
+// Hands out up to `capacity` bytes that were read ahead.
+std::size_t File::TakeAhead(char* buffer, std::size_t capacity) {
+    const std::size_t count = std::min(capacity, ahead_end_ - ahead_begin_);
+    std::memcpy(buffer, ahead_.data() + ahead_begin_, count);
+    ahead_begin_ += count;
+    return count;
+}
+
+Result<std::size_t> File::Read(char* buffer, std::size_t capacity) {
+    if (ahead_.empty()) return ReadFromSystem(buffer, capacity);
+    if (ahead_begin_ == ahead_end_) {
+        if (capacity >= ahead_.size()) return ReadFromSystem(buffer, capacity);
+        auto filled = ReadFromSystem(ahead_.data(), ahead_.size());
+        if (!filled) return filled.error();
+        ahead_begin_ = 0;
+        ahead_end_ = filled.value();
+    }
+    return TakeAhead(buffer, capacity);
 }
 
 Result<std::size_t> File::ReadFull(char* buffer, std::size_t count) {
@@ -268,6 +372,12 @@ Result<std::size_t> File::ReadFull(char* buffer, std::size_t count) {
     return done;
 }
 
+Result<std::size_t> File::Write(const char* data, std::size_t count) {
+    ssize_t written = RetryOnInterrupt([&] { return write(fd_, data, count); });
+    if (written < 0) return LastError("write");
+    return static_cast<std::size_t>(written);
+}
+
 Status File::WriteAll(const char* data, std::size_t count) {
     while (count > 0) {
         ssize_t written = RetryOnInterrupt([&] { return write(fd_, data, count); });
@@ -278,13 +388,72 @@ Status File::WriteAll(const char* data, std::size_t count) {
     return {};
 }
 
+Status File::WriteAllOf(std::initializer_list<std::string_view> pieces) {
+    static constexpr std::size_t kMostPieces = 8;
+    if (pieces.size() > kMostPieces) {
+        for (std::string_view piece : pieces) {
+            if (Status written = WriteAll(piece.data(), piece.size()); !written) return written;
+        }
+        return {};
+    }
+    iovec vectors[kMostPieces];
+    int count = 0;
+    for (std::string_view piece : pieces) {
+        if (piece.empty()) continue;
+        vectors[count++] = iovec{const_cast<char*>(piece.data()), piece.size()};
+    }
+    iovec* next = vectors;
+    while (count > 0) {
+        ssize_t written = RetryOnInterrupt([&] { return writev(fd_, next, count); });
+        if (written < 0) return LastError("write");
+        // Drop what was written: whole pieces, then the front of a partial one.
+        auto left = static_cast<std::size_t>(written);
+        while (count > 0 && left >= next->iov_len) {
+            left -= next->iov_len;
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<char*>(next->iov_base) + left;
+            next->iov_len -= left;
+        }
+    }
+    return {};
+}
+
 Status File::Skip(std::int64_t count) {
-    if (lseek(fd_, static_cast<off_t>(count), SEEK_CUR) < 0) return LastError("lseek");
+    const auto ahead = static_cast<std::int64_t>(ahead_end_ - ahead_begin_);
+    if (count <= ahead) {
+        ahead_begin_ += static_cast<std::size_t>(count);
+        return {};
+    }
+    // The file's own position is past what was read ahead.
+    if (lseek(fd_, static_cast<off_t>(count - ahead), SEEK_CUR) < 0) return LastError("lseek");
+    ahead_begin_ = ahead_end_ = 0;
     return {};
 }
 
 Result<std::int64_t> File::CopyFrom(File& source, std::int64_t count) {
     std::int64_t copied = 0;
+    // What the source has read ahead goes first; a rest smaller than its
+    // buffer goes through the buffer too, a larger one through the kernel.
+    while (copied < count && !source.ahead_.empty()) {
+        if (source.ahead_begin_ == source.ahead_end_) {
+            if (count - copied >= static_cast<std::int64_t>(source.ahead_.size())) break;
+            auto filled = source.ReadFromSystem(source.ahead_.data(), source.ahead_.size());
+            if (!filled) return filled.error();
+            if (filled.value() == 0) return copied;
+            source.ahead_begin_ = 0;
+            source.ahead_end_ = filled.value();
+        }
+        const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(
+            count - copied, static_cast<std::int64_t>(source.ahead_end_ - source.ahead_begin_)));
+        if (Status written = WriteAll(source.ahead_.data() + source.ahead_begin_, piece); !written) {
+            return written.error();
+        }
+        source.ahead_begin_ += piece;
+        copied += static_cast<std::int64_t>(piece);
+    }
     while (copied < count) {
         auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, 1 << 30));
         ssize_t moved = RetryOnInterrupt(
@@ -312,9 +481,89 @@ Result<std::int64_t> File::CopyFrom(File& source, std::int64_t count) {
 }
 
 Status File::Close() {
+    info_at_open_.reset();
     int fd = std::exchange(fd_, -1);
     if (fd >= 0 && close(fd) != 0) return LastError("close");
     return {};
+}
+
+// ---- FileOpener ------------------------------------------------------------
+
+FileOpener::FileOpener(FileOpener&& other) noexcept
+    : directory_(std::move(other.directory_)),
+      directory_fd_(std::exchange(other.directory_fd_, -1)),
+      retired_(std::move(other.retired_)) {
+    other.retired_.clear();
+}
+
+FileOpener& FileOpener::operator=(FileOpener&& other) noexcept {
+    if (this != &other) {
+        CloseRetired();
+        if (directory_fd_ >= 0) close(directory_fd_);
+        directory_ = std::move(other.directory_);
+        directory_fd_ = std::exchange(other.directory_fd_, -1);
+        retired_ = std::move(other.retired_);
+        other.retired_.clear();
+    }
+    return *this;
+}
+
+FileOpener::~FileOpener() {
+    CloseRetired();
+    if (directory_fd_ >= 0) close(directory_fd_);
+}
+
+Result<File> FileOpener::OpenForReading(const std::string& path) {
+    const std::string host_path = ToHostPath(path);
+    auto opened = Open(host_path);
+    // Descriptors held for closing must not make an open fail.
+    if (!opened && opened.error().code == EMFILE && !retired_.empty()) {
+        CloseRetired();
+        opened = Open(host_path);
+    }
+    return opened;
+}
+
+Result<File> FileOpener::Open(const std::string& host_path) {
+    const std::size_t slash = host_path.rfind('/');
+    // A bare name, or a path that ends in a separator: nothing to keep.
+    if (slash == std::string::npos || slash + 1 == host_path.size()) {
+        return File::OpenForReadingAt(AT_FDCWD, host_path.c_str());
+    }
+    const std::string_view directory(host_path.data(), slash + 1);
+    if (directory_fd_ < 0 || directory != directory_) {
+        if (directory_fd_ >= 0) close(std::exchange(directory_fd_, -1));
+        directory_.assign(directory);
+        directory_fd_ = open(directory_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    // A directory that cannot be held open: the whole path gives the reason.
+    if (directory_fd_ < 0) return File::OpenForReadingAt(AT_FDCWD, host_path.c_str());
+    return File::OpenForReadingAt(directory_fd_, host_path.c_str() + slash + 1);
+}
+
+void FileOpener::Retire(File file) {
+    static constexpr std::size_t kBatch = 64;
+    if (file.fd_ < 0) return;
+    retired_.push_back(std::exchange(file.fd_, -1));
+    if (retired_.size() >= kBatch) CloseRetired();
+}
+
+// Closes the retired descriptors, each run of consecutive numbers (the usual
+// case: a descriptor is the lowest free number when it is opened) at once.
+void FileOpener::CloseRetired() {
+    std::sort(retired_.begin(), retired_.end());
+    std::size_t first = 0;
+    while (first < retired_.size()) {
+        std::size_t last = first;
+        while (last + 1 < retired_.size() && retired_[last + 1] == retired_[last] + 1) ++last;
+        const auto low = static_cast<unsigned>(retired_[first]);
+        const auto high = static_cast<unsigned>(retired_[last]);
+        if (low == high || close_range(low, high, 0) != 0) {
+            for (std::size_t i = first; i <= last; ++i) close(retired_[i]);
+        }
+        first = last + 1;
+    }
+    retired_.clear();
 }
 
 // ---- Console ---------------------------------------------------------------
@@ -322,6 +571,16 @@ Status File::Close() {
 void Print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 void FlushOutput() { std::fflush(stdout); }
+
+void FlushProgress() {
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kInterval = std::chrono::milliseconds(100);
+    static Clock::time_point last_flush;
+    const Clock::time_point now = Clock::now();
+    if (now - last_flush < kInterval) return;
+    last_flush = now;
+    std::fflush(stdout);
+}
 
 Status DetachOutput() {
     if (saved_output_fd >= 0) return {};  // already detached

@@ -164,8 +164,9 @@ void RunPack() {
     DeleteOldArchive(name, target);
     refresh_draw = actions_size / 100;
     pack2files(name);
-    if (compression) {
-        Compress_File(target);
+    // A tool that failed may have left a partial result: it never takes the
+    // archive's place, so the uncompressed archive stays under its name.
+    if (compression && Compress_File(target)) {
         RenameToolResult(target + ".bz2", target);
     }
 }
@@ -174,8 +175,8 @@ void RunUnpack() {
     const std::string name = PathWord(2);
     const std::string archive = DIR_IN + name;
     host::Print("Unpacking file " + name + "\n");
-    if (compression) {
-        UnCompress_File(archive);
+    // After a failed tool the compressed archive stays as it was.
+    if (compression && UnCompress_File(archive)) {
         RenameToolResult(archive + ".out", archive);
     }
     unpackfiles(archive);
