@@ -15,10 +15,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -211,11 +213,13 @@ private:
 };
 
 // Opens files for reading one after the other, as File::OpenForReading does,
-// keeping the directory of the last one open: the next file of the same
-// directory is found from there instead of by walking its whole path. One
-// opener serves one run over a list (the current directory must not change
-// while it is in use). Files handed back with Retire are closed in batches,
-// dozens with one system call, and all of them when the opener goes away.
+// keeping the directory of the files open: the next file of the same
+// directory is found from there instead of by walking its whole path. When
+// the files come back to directories they left (a list sorted by size), it
+// keeps the directories of the files open (a few hundred at most). One opener
+// serves one run over a list (the current directory must not change while it
+// is in use). Files handed back with Retire are closed in batches, dozens
+// with one system call, and all of them when the opener goes away.
 class FileOpener {
 public:
     FileOpener() = default;
@@ -230,10 +234,28 @@ public:
     void Retire(File file);
 
 private:
+    // Hashes std::string and std::string_view alike, so that a directory
+    // can be looked up without making a string of it.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
+    using Directories = std::unordered_map<std::string, int, NameHash, std::equal_to<>>;
+
     Result<File> Open(const std::string& host_path);
+    // The directory held open (-1: it cannot be opened), opened when new.
+    int DirectoryFd(std::string_view directory);
+    static int MoveAboveFiles(int fd);
+    void CloseDirectories();
     void CloseRetired();
-    std::string directory_;  // host form, ending in '/'
-    int directory_fd_ = -1;
+    std::string host_path_;  // the path being opened, in host form
+    Directories directories_;  // host form ending in '/', to its descriptor
+    Directories::value_type* last_directory_ = nullptr;  // the last one used
+    Directories seen_;            // every directory so far, until they are kept
+    std::size_t returns_ = 0;     // files whose directory was seen, but not just before
+    bool keep_directories_ = false;
     std::vector<int> retired_;  // descriptors waiting to be closed
 };
 

@@ -25,11 +25,8 @@ void EnterFile(const std::string& base_directory, const std::string& directory,
         ReportOutcome(Outcome::Failed);
         return;
     }
-    std::string stored_name = entry.name;
-    if (preserve_directory_tree) {
-        stored_name = source;
-        DirAccordingTo(base_directory, stored_name);
-    }
+    std::string stored_name = preserve_directory_tree ? source : entry.name;
+    if (preserve_directory_tree) DirAccordingTo(base_directory, stored_name);
     system_add_file(std::move(source), std::move(stored_name), static_cast<std::int32_t>(entry.size));
 }
 
@@ -75,7 +72,7 @@ void add_a_dir(std::string base_directory, std::string directory, bool recurse) 
     }
 }
 
-void DirAccordingTo(std::string base_directory, std::string& path) {
+void DirAccordingTo(const std::string& base_directory, std::string& path) {
     if (path.size() < base_directory.size()) {
         host::Print("Error trying to change an absoloute path " + base_directory + " - " + path + "\n");
         return;

@@ -10,4 +10,4 @@
 // anything else (FIFOs, sockets, links to directories) is skipped with a notice.
 void add_a_dir(std::string base_directory, std::string directory, bool recurse);
 // Removes from the front of `path` what it shares with `base_directory`.
-void DirAccordingTo(std::string base_directory, std::string& path);
+void DirAccordingTo(const std::string& base_directory, std::string& path);

@@ -91,7 +91,7 @@ void trim2(std::string& text) {
     text.erase(0, text.find_first_not_of(' '));
 }
 
-bool EqualIgnoreCase(std::string a, std::string b) {
+bool EqualIgnoreCase(const std::string& a, const std::string& b) {
     const std::int32_t length = CLength(a);
     if (length != CLength(b)) return false;
     for (std::int32_t i = 0; i < length; ++i) {

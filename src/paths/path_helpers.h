@@ -22,7 +22,7 @@ void FixDir(std::string& dir);
 // Removes spaces (code 32 only) at both ends.
 void trim2(std::string& text);
 // Whole-string equality with ASCII letter case ignored.
-bool EqualIgnoreCase(std::string a, std::string b);
+bool EqualIgnoreCase(const std::string& a, const std::string& b);
 // Creates every directory along the path, parent first; the result is the
 // success of the last creation step.
 bool CreateDir(const char* path);
