@@ -198,9 +198,13 @@ grave_count=0
 # Packs: no old output in the way, and nothing from the last run still to be
 # written back to disk.
 prep_pack() { rm -f "$out"/*; sync; }
-# Unpacks: an empty output directory.
+# Unpacks: an empty output directory. The last one's files are moved aside,
+# except the few large ones of the big tree: kept, they would fill the page
+# cache, and the next runs would pay for making room.
 prep_unpack() {
-    if [ -e "$dest" ]; then
+    if [ "${1:-}" = big ]; then
+        rm -rf "$dest"
+    elif [ -e "$dest" ]; then
         grave_count=$((grave_count + 1))
         mv "$dest" "$grave/$grave_count"
     fi
@@ -284,7 +288,7 @@ say "== Machine"
     echo "cpu:        $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
     echo "memory:     $(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)"
     echo "kernel:     $(uname -r)"
-    echo "scratch fs: $(findmnt -no SOURCE,FSTYPE,OPTIONS -T "$work" | head -1)"
+    echo "scratch fs: $(findmnt -no FSTYPE,OPTIONS -T "$work" | head -1)"
     echo "tar:        $(tar --version | head -1)"
     echo "bzip2:      $(bzip2 --help 2>&1 | head -1)"
     echo "lbzip2:     $(lbzip2 --version 2>&1 | head -1)"

@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -187,9 +186,6 @@ public:
     // returns how many bytes that was.
     Result<std::size_t> Write(const char* data, std::size_t count);
     Status WriteAll(const char* data, std::size_t count);
-    // Writes the pieces one after the other, as one write where the system
-    // takes them all at once.
-    Status WriteAllOf(std::initializer_list<std::string_view> pieces);
     // Moves the read position `count` bytes forward (count >= 0).
     Status Skip(std::int64_t count);
     // Copies up to `count` bytes from the read position of `source` to this

@@ -6,7 +6,6 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -415,39 +414,6 @@ Status File::WriteAll(const char* data, std::size_t count) {
         if (written < 0) return LastError("write");
         data += written;
         count -= static_cast<std::size_t>(written);
-    }
-    return {};
-}
-
-Status File::WriteAllOf(std::initializer_list<std::string_view> pieces) {
-    static constexpr std::size_t kMostPieces = 8;
-    if (pieces.size() > kMostPieces) {
-        for (std::string_view piece : pieces) {
-            if (Status written = WriteAll(piece.data(), piece.size()); !written) return written;
-        }
-        return {};
-    }
-    iovec vectors[kMostPieces];
-    int count = 0;
-    for (std::string_view piece : pieces) {
-        if (piece.empty()) continue;
-        vectors[count++] = iovec{const_cast<char*>(piece.data()), piece.size()};
-    }
-    iovec* next = vectors;
-    while (count > 0) {
-        ssize_t written = RetryOnInterrupt([&] { return writev(fd_, next, count); });
-        if (written < 0) return LastError("write");
-        // Drop what was written: whole pieces, then the front of a partial one.
-        auto left = static_cast<std::size_t>(written);
-        while (count > 0 && left >= next->iov_len) {
-            left -= next->iov_len;
-            ++next;
-            --count;
-        }
-        if (count > 0) {
-            next->iov_base = static_cast<char*>(next->iov_base) + left;
-            next->iov_len -= left;
-        }
     }
     return {};
 }
