@@ -144,7 +144,7 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
 
 ## Special files, load and real trees
 
-- **Special files** (\`SpecialTree\`): a FIFO, a socket, link loops, a link
+- **Special files** (\`UnusualEntries\`): a FIFO, a socket, link loops, a link
   to a directory, a broken link, sparse files of 2^31 - 1 and 2^31 bytes.
   Proves: the pack finishes, says "Skipping …" for each entry it cannot
   pack, refuses the 2 GiB file with "File Too Large For Archive" (exit 2)

@@ -33,7 +33,7 @@ void MakeSparse(const std::string& path, std::uintmax_t size) {
     fs::resize_file(path, size);
 }
 
-TEST(SpecialTree, PackFinishesAndSaysWhatItSkipped) {
+TEST(UnusualEntries, PackFinishesAndSaysWhatItSkipped) {
     ScratchDir scratch;
     const std::string src = scratch.Path("src");
     fs::create_directories(src + "/sub");
