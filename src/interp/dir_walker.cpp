@@ -2,15 +2,13 @@
 
 #include <cstdint>
 
+#include "archive/format.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
 #include "host/host.h"
 #include "paths/path_helpers.h"
 
 namespace {
-
-// The archive stores sizes as signed 32-bit numbers.
-constexpr std::int64_t kLargestStorableFile = 0x7FFFFFFF;
 
 void ReportListingFailure(const char* message, const host::Error& error) {
     host::Print(message + std::to_string(static_cast<unsigned>(error.code)));
@@ -20,7 +18,7 @@ void ReportListingFailure(const char* message, const host::Error& error) {
 void EnterFile(const std::string& base_directory, const std::string& directory,
                const host::DirEntry& entry) {
     std::string source = directory + entry.name;
-    if (entry.size > kLargestStorableFile) {
+    if (entry.size > archive_format::kMaxDataSize) {
         host::Print("\n Error : File Too Large For Archive " + source + "! \n");
         ReportOutcome(Outcome::Failed);
         return;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "archive/format.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
 #include "archive/reader.h"
@@ -60,9 +61,6 @@ constexpr std::array<KeywordName, 15> kKeywords{{
     {"PRINT", Keyword::Print},
 }};
 
-// The archive stores sizes as signed 32-bit numbers.
-constexpr std::int64_t kLargestStorableFile = 0x7FFFFFFF;
-
 Keyword ParseKeyword(const std::string& word) {
     for (const KeywordName& name : kKeywords) {
         if (EqualIgnoreCase(word, name.text)) return name.keyword;
@@ -101,7 +99,7 @@ void RunAddFile() {
     auto size = file ? file.value().Size() : host::Result<std::int64_t>(file.error());
     if (!size) {
         Fail("\n Error : Cannot Open File " + source + "! \n");
-    } else if (size.value() > kLargestStorableFile) {
+    } else if (size.value() > archive_format::kMaxDataSize) {
         Fail("\n Error : File Too Large For Archive " + source + "! \n");
     } else {
         system_add_file(source, stored_name, static_cast<std::int32_t>(size.value()));
