@@ -64,11 +64,7 @@ void UnpackNamedArchive(const std::string& name) {
         host::Print("File appears to be Bzipped2..\n");
         // After a failed tool the compressed archive stays as it was: a
         // partial result never takes its place.
-        if (UnCompress_File(name)) {
-            host::Print("Renaming " + name + ".out\n");
-            host::Print("to " + name + "\n");
-            (void)host::RenameFile(name + ".out", name);
-        }
+        if (UnCompress_File(name)) MoveToolResult(name + ".out", name);
     }
     unpackfiles(name);
 }
@@ -89,9 +85,20 @@ void RunNamedFile(int argc, char** argv) {
     }
 }
 
+// Makes the process safe to run before anything is opened or printed: the
+// standard streams cannot be taken by an archive, a closed reader of the
+// output does not end the job half-way, and an interrupted run leaves no
+// temporary file behind.
+void PrepareProcess() {
+    host::EnsureStandardDescriptors();
+    host::IgnoreBrokenPipe();
+    host::InstallInterruptCleanup();
+}
+
 }  // namespace
 
 int RunVarkel(int argc, char** argv) {
+    PrepareProcess();
     PrintBanner();
     SetStartDir(AnalyseFilename(host::OwnExecutablePath(argc > 0 ? argv[0] : nullptr), kDirectoryPart));
     if (argc < 2) {
@@ -99,6 +106,8 @@ int RunVarkel(int argc, char** argv) {
     } else {
         RunNamedFile(argc, argv);
     }
-    host::FlushOutput();
+    // Lines that never reached the reader (a full disk, a closed pipe) make
+    // the run a failure, though the job itself went on to its end.
+    if (host::OutputFailed()) ReportOutcome(Outcome::Failed);
     return static_cast<int>(RunOutcome());
 }

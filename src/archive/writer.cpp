@@ -131,8 +131,10 @@ private:
 
 // The archive being written.
 struct ArchiveOutput {
-    std::string path;  // DIR_OUT + archive name: where the finished archive goes
-    ArchiveSink sink;  // gathers the bytes for the temporary file
+    std::string path;         // DIR_OUT + archive name, as the lines show it
+    std::string destination;  // the file the finished archive replaces (path, or a link's target)
+    ArchiveSink sink;         // gathers the bytes for the temporary file
+    host::TemporaryFileGuard temporary_guard;  // removes the temporary file on an interrupt
     // Identities that unmask a source naming the archive in another way.
     std::optional<host::FileIdentity> temporary_identity;
     std::optional<host::FileIdentity> existing_identity;  // an old file under the name
@@ -184,15 +186,23 @@ host::Status ReportSelfInclusion(ArchiveOutput& archive, const std::string& sour
                             "! \n");
 }
 
-std::optional<ArchiveOutput> OpenArchiveOutput(const std::string& path) {
-    auto temporary = host::File::CreateTemporaryBeside(path);
-    if (!temporary) return std::nullopt;
-    ArchiveOutput archive{path, ArchiveSink(std::move(temporary.value())), std::nullopt,
-                          std::nullopt, host::FileOpener()};
+// The temporary archive goes beside the file it replaces, so that the final
+// rename stays within one file system.
+host::Result<ArchiveOutput> OpenArchiveOutput(const std::string& path) {
+    std::string destination = ArchiveDestination(path);
+    auto temporary = host::File::CreateTemporaryBeside(destination);
+    if (!temporary) return temporary.error();
+    host::TemporaryFileGuard guard(temporary.value().TemporaryName());
+    ArchiveOutput archive{path,          std::move(destination),
+                          ArchiveSink(std::move(temporary.value())),
+                          std::move(guard), std::nullopt,
+                          std::nullopt,  host::FileOpener()};
     if (auto identity = archive.sink.file().Identity()) {
         archive.temporary_identity = identity.value();
     }
-    if (auto identity = host::IdentityOf(path)) archive.existing_identity = identity.value();
+    if (auto identity = host::IdentityOf(archive.destination)) {
+        archive.existing_identity = identity.value();
+    }
     return archive;
 }
 
@@ -327,7 +337,13 @@ host::Status FinishArchive(ArchiveOutput& archive) {
     if (host::Status said = Say(archive, "\n"); !said) return said;
     host::File& file = archive.sink.file();
     if (host::Status closed = file.Close(); !closed) return closed;
-    return host::RenameFile(file.TemporaryName(), archive.path);
+    // Until this rename the old archive, if any, stays whole under its name.
+    if (host::Status renamed = host::RenameFile(file.TemporaryName(), archive.destination);
+        !renamed) {
+        return renamed;
+    }
+    archive.temporary_guard.Release();
+    return {};
 }
 
 // Gives up on an archive that could not be written: the rest of the list is
@@ -339,25 +355,52 @@ void AbandonArchive(ArchiveOutput& archive, const host::Error& error) {
     host::File& file = archive.sink.file();
     (void)file.Close();
     (void)host::RemoveFile(file.TemporaryName());
+    archive.temporary_guard.Release();
+}
+
+void RefuseArchive(const std::string& archive_path, const std::string& reason) {
+    actions_point = actions_size;
+    ReportError(Outcome::Failed, "Cannot Create Archive", archive_path);
+    host::Print(reason + "\n");
 }
 
 }  // namespace
+
+std::string ArchiveDestination(const std::string& archive_path) {
+    auto info = host::Examine(archive_path);
+    if (!info || !info.value().is_link || info.value().kind != host::EntryKind::RegularFile) {
+        return archive_path;
+    }
+    auto resolved = host::ResolvedPath(archive_path);
+    return resolved ? resolved.value() : archive_path;
+}
+
+bool RefuseSpecialTarget(const std::string& archive_path) {
+    auto info = host::Examine(archive_path);
+    if (info && (!info.value().exists || info.value().kind == host::EntryKind::RegularFile)) {
+        return false;
+    }
+    RefuseArchive(archive_path, info ? "not a regular file" : info.error().Text());
+    return true;
+}
 
 void SetPackSourceHook(std::function<void(const std::string& source)> hook) {
     pack_source_hook = std::move(hook);
 }
 
-void pack2files(std::string archive_name) {
+bool pack2files(std::string archive_name) {
     const std::string archive_path = DIR_OUT + archive_name;
     host::Print("packing 2 " + archive_path + "\n");
-    std::optional<ArchiveOutput> archive = OpenArchiveOutput(archive_path);
+    if (RefuseSpecialTarget(archive_path)) return false;
+    host::Result<ArchiveOutput> archive = OpenArchiveOutput(archive_path);
     if (!archive) {
         actions_point = actions_size;
         ReportError(Outcome::Failed, "Cannot Create Archive", archive_path);
-        return;
+        return false;
     }
     host::Print("Packing " + std::to_string(actions_size) + " files in " + archive_name + "\n");
-    host::Status written = WriteArchive(*archive);
-    if (written) written = FinishArchive(*archive);
-    if (!written) AbandonArchive(*archive, written.error());
+    host::Status written = WriteArchive(archive.value());
+    if (written) written = FinishArchive(archive.value());
+    if (!written) AbandonArchive(archive.value(), written.error());
+    return written.ok();
 }

@@ -6,7 +6,21 @@
 
 // Writes the entries from actions_point to the end of the action list into
 // the archive DIR_OUT + archive_name, advancing actions_point past each one.
-void pack2files(std::string archive_name);
+// The archive is written to a temporary file and renamed onto the name only
+// when complete; until then an old archive under the name stays whole. True
+// when the complete archive is in place.
+bool pack2files(std::string archive_name);
+
+// The file a new archive under this path replaces: the path itself, or,
+// when it is a symbolic link to a regular file, the file the link leads to
+// (the link stays, as copying onto it would leave it).
+std::string ArchiveDestination(const std::string& archive_path);
+
+// An archive is only ever written over a regular file: when something else
+// holds the name (a directory, a FIFO, a device, a link that leads nowhere
+// or to one of those), it reports "Cannot Create Archive" with the reason,
+// consumes the list and returns true; nothing is touched.
+bool RefuseSpecialTarget(const std::string& archive_path);
 
 // A seam for tests: called with each source path after its size has been
 // measured and before its bytes are copied. Empty by default.

@@ -49,6 +49,15 @@ bool Compress_File(std::string path) { return RunTool("Compressing ", "-z", path
 
 bool UnCompress_File(std::string path) { return RunTool("UnCompressing ", "-d", path); }
 
+bool MoveToolResult(const std::string& result, const std::string& archive) {
+    // A tool that ended with success but left no result (or one that
+    // cannot take the archive's name) has not done its work.
+    if (!host::RenameFile(result, archive)) return ReportToolFailure(archive);
+    host::Print("Renaming " + result + "\n");
+    host::Print("to " + archive + "\n");
+    return true;
+}
+
 bool is_BZ2(std::string path) {
     host::Result<host::File> file = host::File::OpenForReading(path);
     if (!file) return false;

@@ -89,6 +89,11 @@ struct FileIdentity {
 };
 Result<FileIdentity> IdentityOf(const std::string& path);
 
+// Whether this process may replace the existing file `path` by a rename in
+// its folder: the folder can be written and searched, and in a sticky folder
+// the file or the folder is this user's (or the user is root).
+bool MayReplaceInFolder(const std::string& path);
+
 // Whether one of the directories along the path (every component but the
 // last, as far as they exist) is a symbolic link, so that creating the path
 // would land wherever the link points.
@@ -108,6 +113,17 @@ struct DirEntry {
     std::int64_t size = 0;  // bytes; 0 for anything but a regular file
 };
 
+// What lies under a name: nothing, a file of some kind, or a symbolic link
+// (then `kind` tells what the link leads to; Other when it leads nowhere).
+struct PathInfo {
+    bool exists = false;
+    bool is_link = false;
+    EntryKind kind = EntryKind::Other;
+};
+// Fails only when the name cannot be looked at (ENOENT is "does not exist").
+Result<PathInfo> Examine(const std::string& path);
+// The name with every link and "." or ".." resolved (realpath), absolute.
+Result<std::string> ResolvedPath(const std::string& path);
 // One directory's entries: "." and ".." first, then the other entries sorted
 // by name in byte order, so the same tree always yields the same archive.
 class DirectoryListing {
@@ -255,11 +271,45 @@ private:
     std::vector<int> retired_;  // descriptors waiting to be closed
 };
 
+// ---- The process -----------------------------------------------------------
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no file opened later can take the place of a standard stream.
+void EnsureStandardDescriptors();
+// A write to a closed pipe fails with EPIPE instead of ending the process.
+// Programs started from here get the default disposition back.
+void IgnoreBrokenPipe();
+// On SIGINT, SIGTERM or SIGHUP: ends the program started by RunAndWait, if
+// one is running, removes every registered temporary file, and ends the
+// process by the same signal. Async-signal-safe.
+void InstallInterruptCleanup();
+
+// A file removed when the run is interrupted (see InstallInterruptCleanup),
+// until Release or the object's end. Move-only.
+class TemporaryFileGuard {
+public:
+    TemporaryFileGuard() = default;
+    explicit TemporaryFileGuard(const std::string& path);
+    TemporaryFileGuard(TemporaryFileGuard&& other) noexcept;
+    TemporaryFileGuard& operator=(TemporaryFileGuard&& other) noexcept;
+    TemporaryFileGuard(const TemporaryFileGuard&) = delete;
+    TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
+    ~TemporaryFileGuard();
+    // The file is no longer this run's to remove (renamed, or removed).
+    void Release();
+
+private:
+    int slot_ = -1;
+};
+
 // ---- Console ---------------------------------------------------------------
 
 // Writes to the program's standard output (buffered).
 void Print(std::string_view text);
 void FlushOutput();
+// Whether a write to standard output has failed so far this run (a full
+// disk, a closed pipe); flushes first, so the answer covers every Print.
+bool OutputFailed();
 // Flushes progress output when the last such flush is a tenth of a second
 // old or more, so a long run of dots shows as it grows without a system
 // call per dot. Whatever waits is flushed by the next FlushOutput.

@@ -2,6 +2,7 @@
 #include "host/host.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -10,9 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -147,6 +150,46 @@ Result<FileIdentity> IdentityOf(const std::string& path) {
     struct stat info {};
     if (stat(ToHostPath(path).c_str(), &info) != 0) return LastError("stat");
     return FileIdentity{info.st_dev, info.st_ino};
+}
+
+Result<PathInfo> Examine(const std::string& path) {
+    const std::string host_path = ToHostPath(path);
+    struct stat info {};
+    if (lstat(host_path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return PathInfo{};
+        return LastError("lstat");
+    }
+    PathInfo result{true, S_ISLNK(info.st_mode), KindOf(info.st_mode)};
+    if (result.is_link) {
+        result.kind = stat(host_path.c_str(), &info) == 0 ? KindOf(info.st_mode) : EntryKind::Other;
+    }
+    return result;
+}
+
+Result<std::string> ResolvedPath(const std::string& path) {
+    char* resolved = realpath(ToHostPath(path).c_str(), nullptr);
+    if (resolved == nullptr) return LastError("realpath");
+    std::string result = FromHostPath(resolved);
+    std::free(resolved);
+    return result;
+}
+
+bool MayReplaceInFolder(const std::string& path) {
+    const std::string host_path = ToHostPath(path);
+    const std::size_t slash = host_path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : host_path.substr(0, slash);
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
+    struct stat folder_info {};
+    struct stat file_info {};
+    if (stat(folder.c_str(), &folder_info) != 0) return false;
+    if ((folder_info.st_mode & S_ISVTX) == 0) return true;
+    // In a sticky folder only the owner of the file or of the folder may
+    // remove or replace the file.
+    const uid_t user = geteuid();
+    if (user == 0 || folder_info.st_uid == user) return true;
+    return lstat(host_path.c_str(), &file_info) == 0 && file_info.st_uid == user;
 }
 
 bool PassesThroughLink(const std::string& path) {
@@ -618,11 +661,128 @@ void FileOpener::CloseRetired() {
     retired_.clear();
 }
 
+// ---- The process -----------------------------------------------------------
+
+namespace {
+
+// The program RunAndWait is waiting for, 0 when none: the interrupt handler
+// ends it before the run ends.
+volatile sig_atomic_t running_child = 0;
+
+// Host paths of the files an interrupted run removes. A slot holds a string
+// of its own (strdup), so the handler reads nothing that the program is
+// changing: a path is published whole and taken back whole.
+constexpr std::size_t kTemporarySlots = 32;
+std::atomic<char*> temporary_files[kTemporarySlots];
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Asks the running program to end and waits for it, two seconds at most
+// before it is killed outright, so it has stopped writing before the
+// temporary files go.
+void EndRunningChild() {
+    const pid_t child = running_child;
+    if (child <= 0) return;
+    kill(child, SIGTERM);
+    const timespec pause{0, 10 * 1000 * 1000};
+    for (int round = 0; round < 200; ++round) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) != 0) return;
+        nanosleep(&pause, nullptr);
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+}
+
+void CleanUpAndReraise(int signal_number) {
+    EndRunningChild();
+    for (std::atomic<char*>& slot : temporary_files) {
+        if (char* path = slot.load(); path != nullptr) unlink(path);
+    }
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal_number, &default_action, nullptr);
+    sigset_t only_this;
+    sigemptyset(&only_this);
+    sigaddset(&only_this, signal_number);
+    sigprocmask(SIG_UNBLOCK, &only_this, nullptr);
+    raise(signal_number);
+}
+
+}  // namespace
+
+void EnsureStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number is this one: the ones below are open.
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
+void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
+
+void InstallInterruptCleanup() {
+    struct sigaction action {};
+    action.sa_handler = CleanUpAndReraise;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : kCleanupSignals) sigaddset(&action.sa_mask, signal_number);
+    for (int signal_number : kCleanupSignals) {
+        struct sigaction previous {};
+        // A signal ignored by whoever started us (nohup) stays ignored.
+        if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+            continue;
+        }
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+TemporaryFileGuard::TemporaryFileGuard(const std::string& path) {
+    char* copy = strdup(ToHostPath(path).c_str());
+    if (copy == nullptr) return;
+    for (std::size_t slot = 0; slot < kTemporarySlots; ++slot) {
+        char* expected = nullptr;
+        if (temporary_files[slot].compare_exchange_strong(expected, copy)) {
+            slot_ = static_cast<int>(slot);
+            return;
+        }
+    }
+    std::free(copy);  // every slot taken: this file is not removed on a signal
+}
+
+TemporaryFileGuard::TemporaryFileGuard(TemporaryFileGuard&& other) noexcept
+    : slot_(std::exchange(other.slot_, -1)) {}
+
+TemporaryFileGuard& TemporaryFileGuard::operator=(TemporaryFileGuard&& other) noexcept {
+    if (this != &other) {
+        Release();
+        slot_ = std::exchange(other.slot_, -1);
+    }
+    return *this;
+}
+
+TemporaryFileGuard::~TemporaryFileGuard() { Release(); }
+
+void TemporaryFileGuard::Release() {
+    if (slot_ < 0) return;
+    std::free(temporary_files[std::exchange(slot_, -1)].exchange(nullptr));
+}
+
 // ---- Console ---------------------------------------------------------------
 
 void Print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 void FlushOutput() { std::fflush(stdout); }
+
+bool OutputFailed() {
+    std::fflush(stdout);
+    return std::ferror(stdout) != 0;
+}
 
 void FlushProgress() {
     using Clock = std::chrono::steady_clock;
@@ -683,8 +843,19 @@ Result<pid_t> Spawn(const std::vector<std::string>& argv) {
     for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
     std::fflush(stdout);  // the child's output must follow what we printed
+    // The child starts with the default disposition of every signal this
+    // process handles or ignores (a broken pipe ends it as usual).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    for (int signal_number : kCleanupSignals) sigaddset(&defaults, signal_number);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int code = posix_spawnp(&pid, arguments[0], nullptr, nullptr, arguments.data(), environ);
+    int code = posix_spawnp(&pid, arguments[0], nullptr, &attributes, arguments.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     if (code != 0) return Error{code, "posix_spawnp"};
     return pid;
 }
@@ -694,10 +865,11 @@ Result<pid_t> Spawn(const std::vector<std::string>& argv) {
 Result<ProcessEnd> RunAndWait(const std::vector<std::string>& argv) {
     auto pid = Spawn(argv);
     if (!pid) return pid.error();
+    running_child = pid.value();
     int status = 0;
-    if (RetryOnInterrupt([&] { return waitpid(pid.value(), &status, 0); }) < 0) {
-        return LastError("waitpid");
-    }
+    const int waited = RetryOnInterrupt([&] { return waitpid(pid.value(), &status, 0); });
+    running_child = 0;
+    if (waited < 0) return LastError("waitpid");
     ProcessEnd end;
     if (WIFEXITED(status)) {
         end.exited = true;

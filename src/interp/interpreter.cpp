@@ -134,39 +134,36 @@ void RunChDirIn() {
     host::Print("Change Input Directory to " + DIR_IN + "\n");
 }
 
-// Deletes an archive of the same name before a new one is packed.
-void DeleteOldArchive(const std::string& name, const std::string& target) {
+// Tells whether an archive of the same name will be replaced. Nothing is
+// deleted here: the old archive stays whole until the new one is complete
+// and takes its place in one rename. "Deleted" says that this rename will be
+// allowed, which the folder's permissions decide.
+void AnnounceOverwrite(const std::string& name, const std::string& target) {
     if (!host::File::OpenForReading(target)) {
         host::Print("NO OVERWRITE \n");
         return;
     }
     host::Print("OVERWRITE , DELETING !!!!\n");
-    if (host::RemoveFile(target)) {
+    if (host::MayReplaceInFolder(ArchiveDestination(target))) {
         host::Print("Deleted file " + target + "!!  \n");
     } else {
         host::Print("Could not delete file " + name + "!!  \n");
     }
 }
 
-// Tells where the bzip2 tool's result goes and gives it the archive's name.
-void RenameToolResult(const std::string& result, const std::string& archive) {
-    host::Print("Renaming " + result + "\n");
-    host::Print("to " + archive + "\n");
-    (void)host::RenameFile(result, archive);  // a missing result is the tool's failure, already reported
-}
-
 void RunPack() {
     const std::string name = PathWord(2);
     const std::string target = DIR_OUT + name;
     host::Print("Packing archive to file " + name + "\n");
-    DeleteOldArchive(name, target);
+    if (RefuseSpecialTarget(target)) return;
+    AnnounceOverwrite(name, target);
     refresh_draw = actions_size / 100;
-    pack2files(name);
+    // Only a complete new archive is compressed: after a failed pack the
+    // name still holds the old archive, which is left as it is.
+    if (!pack2files(name)) return;
     // A tool that failed may have left a partial result: it never takes the
     // archive's place, so the uncompressed archive stays under its name.
-    if (compression && Compress_File(target)) {
-        RenameToolResult(target + ".bz2", target);
-    }
+    if (compression && Compress_File(target)) MoveToolResult(target + ".bz2", target);
 }
 
 void RunUnpack() {
@@ -174,9 +171,7 @@ void RunUnpack() {
     const std::string archive = DIR_IN + name;
     host::Print("Unpacking file " + name + "\n");
     // After a failed tool the compressed archive stays as it was.
-    if (compression && UnCompress_File(archive)) {
-        RenameToolResult(archive + ".out", archive);
-    }
+    if (compression && UnCompress_File(archive)) MoveToolResult(archive + ".out", archive);
     unpackfiles(archive);
 }
 

@@ -31,16 +31,6 @@ std::string RandomBytes(std::size_t count, unsigned seed) {
     return bytes;
 }
 
-// Names in `directory` that start with `prefix`.
-std::vector<std::string> NamesStartingWith(const std::string& directory, const std::string& prefix) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(prefix, 0) == 0) names.push_back(name);
-    }
-    return names;
-}
-
 const std::vector<std::string> kPackJob = {"CHDIR_IN=src", "ADDDIR=src", "PACK=x.dat"};
 const std::vector<std::string> kCompressedPackJob = {"COMPRESS=ON", "CHDIR_IN=src", "ADDDIR=src",
                                                      "PACK=x.dat"};
@@ -72,8 +62,8 @@ TEST(FullDisk, EveryStageFailsCleanlyAndLosesNoArchive) {
     const std::vector<Case> cases = {
         {"pack: the archive outgrows the disk", kPackJob, false, false, false, 100000,
          {cannot_write, "File too large\n"}, "none", {}},
-        {"pack over an old archive: the overwrite step removed it, nothing partial replaces it",
-         kPackJob, false, false, true, 100000, {cannot_write, "File too large\n"}, "none", {}},
+        {"pack over an old archive: it stays whole, nothing partial replaces it", kPackJob, false,
+         false, true, 100000, {cannot_write, "File too large\n"}, "unchanged", {}},
         {"compressed pack: the archive fits, its compressed form does not", kCompressedPackJob,
          false, false, false, archive_size,
          {"\n Error : Compression Tool Failed On x.dat! \n"}, "archive", {}},
@@ -152,32 +142,19 @@ TEST(KilledMidPack, TheArchiveNameNeverHoldsAPartialArchive) {
         WriteBytes(scratch.Path("x.dat"), old_archive);
         WriteBytes(scratch.Path("job.vkjob"), "CHDIR_IN=src\nADDDIR=src\nPACK=x.dat\n");
         Child child({Program(), "job.vkjob"}, scratch.path());
-        bool killed = false;
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!killed && std::chrono::steady_clock::now() < give_up) {
-            for (const std::string& name : NamesStartingWith(scratch.path(), "x.dat.tmp")) {
-                std::error_code error;
-                const auto size = fs::file_size(scratch.Path(name), error);
-                if (!error && size >= kill_at) {
-                    child.Kill(SIGKILL);
-                    killed = true;
-                    break;
-                }
-            }
-            if (!killed) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
+        const bool killed =
+            SignalWhenFileReaches(child, scratch.path(), "x.dat.tmp", kill_at, SIGKILL);
         const Ended ended = child.Wait();
         ASSERT_TRUE(killed) << "the pack ended before the kill point: " << ended.Describe();
         EXPECT_EQ(ended.Describe(), "signal 9");
-        // The overwrite step deletes the old archive before packing; from
-        // then on the name holds nothing until the new archive is complete.
-        EXPECT_FALSE(fs::exists(scratch.Path("x.dat")))
-            << "the archive name holds " << fs::file_size(scratch.Path("x.dat")) << " bytes";
+        // The old archive stays whole under its name until the new one is
+        // complete and takes its place.
+        EXPECT_EQ(ReadBytes(scratch.Path("x.dat")), old_archive);
         leftovers += static_cast<int>(NamesStartingWith(scratch.path(), "x.dat.tmp").size());
     }
     Figure("killed mid-pack", std::to_string(kill_points.size()) +
                                   " SIGKILLs while a 1 GiB file was packed (at 0 B, 12 B, 1 MiB, "
-                                  "64 MiB, 512 MiB); the name never held a partial archive; " +
+                                  "64 MiB, 512 MiB); the name kept the old archive whole; " +
                                   std::to_string(leftovers) +
                                   " temporary files (x.dat.tmp*) were left for the user to remove");
 }
@@ -317,6 +294,7 @@ TEST(CompressionToolFaults, AClearLineAndNoArchiveLost) {
                   "printf 'partial' > \"$f.out\"\nexit 1\n"},
         {"killed", "#!/bin/sh\nfor a; do f=\"$a\"; done\nprintf 'BZh91AY' > \"$f.bz2\"\n"
                    "printf 'partial' > \"$f.out\"\nkill -KILL $$\n"},
+        {"reports success without a result", "#!/bin/sh\nexit 0\n"},
     };
     struct Course {
         const char* label;
@@ -377,7 +355,7 @@ TEST(CompressionToolFaults, AClearLineAndNoArchiveLost) {
     }
     Figure("compression tool faults",
            std::to_string(runs) + " runs: " + std::to_string(tools.size()) +
-               " faulty tools (missing, not executable, exits 1, killed) x " +
+               " faulty tools (missing, not executable, exits 1, killed, exits 0 without a result) x " +
                std::to_string(courses.size()) +
                " courses (compressed pack, compressed unpack, compressed archive on the command line)");
 }

@@ -217,6 +217,38 @@ inline std::string CopyProgramTo(const std::string& directory) {
 
 // ---- Trees ---------------------------------------------------------------------------
 
+// Names in `directory` that start with `prefix`.
+inline std::vector<std::string> NamesStartingWith(const std::string& directory,
+                                                  const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0) names.push_back(name);
+    }
+    return names;
+}
+
+// Sends `signal_number` to the child once a file in `directory` whose name
+// starts with `prefix` (a temporary archive in the making) has reached
+// `size` bytes; false when that did not happen within a minute.
+inline bool SignalWhenFileReaches(Child& child, const std::string& directory,
+                                  const std::string& prefix, std::uintmax_t size,
+                                  int signal_number) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < give_up) {
+        for (const std::string& name : NamesStartingWith(directory, prefix)) {
+            std::error_code error;
+            if (fs::file_size(directory + "/" + name, error) >= size && !error) {
+                child.Kill(signal_number);
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return false;
+}
+
+
 // What the directory walker packs from `root`, by path relative to it: real
 // directories are entered, regular files and links to regular files are
 // packed (a link as its target's content); FIFOs, sockets, devices, links to

@@ -234,8 +234,9 @@ TEST_F(ArchiveWriterTest, ArchiveNameHeldByADirectoryIsLeftAlone) {
     AddSource("one", "1", "one");
     refresh_draw = 100;
 
-    EXPECT_EQ(Pack(), Opening(1) + "\n" + "\n Error : Cannot Write Archive " + ArchivePath() +
-                          "! \nrename: Is a directory\n");
+    EXPECT_EQ(Pack(), "packing 2 " + ArchivePath() + "\n\n Error : Cannot Create Archive " +
+                          ArchivePath() + "! \nnot a regular file\n");
+    EXPECT_EQ(actions_point, actions_size);
     EXPECT_EQ(NamesIn(scratch.Path("out")), std::vector<std::string>{"backup.dat"});
     EXPECT_TRUE(std::filesystem::is_empty(Out("backup.dat")));
     EXPECT_EQ(RunOutcome(), Outcome::Failed);
