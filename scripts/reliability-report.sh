@@ -97,10 +97,28 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   uncompressed archive kept when only its compression failed, nothing
   touched outside. Figures: $(figure "full disk").
 - **Killed mid-pack** (\`KilledMidPack\`): SIGKILL while a 1 GiB file is
-  packed, at several points of the archive in the making. Proves: once the
-  overwrite step has removed the old archive, the name holds nothing until
-  the new one is complete (it is written beside the name and renamed onto
-  it). Figures: $(figure "killed mid-pack").
+  packed, at several points of the archive in the making. Proves: the old
+  archive stays whole under its name until the new one is complete (it is
+  written beside the name and renamed onto it). SIGKILL cannot be caught:
+  its temporary file (\`x.dat.tmp…\`) stays for the user to remove.
+  Figures: $(figure "killed mid-pack").
+- **Interrupted** (\`Interrupted\`): SIGINT, SIGTERM and SIGHUP in the
+  middle of a pack, and SIGTERM while the compression tool runs. Proves:
+  the run ends by that signal, the old archive is whole, no temporary file
+  is left, and the running tool is ended with the run.
+- **Output channels** (\`OutputChannels\`): standard output closed, on
+  /dev/full, and a pipe whose reader is gone, for a pack of 2,000 files.
+  Proves: the job runs to its end and the archive is complete (never the
+  program's own banner), and lines that could not be written make the exit
+  status 2.
+- **Archive targets** (\`ArchiveTarget\`): the archive's name held by a
+  FIFO, a device, a directory, a link that leads nowhere or to a directory;
+  by a link to a file; in a read-only or sticky folder, as a normal user.
+  Proves: only a regular file is ever replaced ("Cannot Create Archive",
+  "not a regular file", nothing touched), a link keeps its place while the
+  file it leads to gets the archive, and "Deleted file" or "Could not
+  delete file" tells beforehand whether the final rename will be allowed;
+  the old archive stays when it is not.
 - **Changing sources**, in process through the writer's seam
   (\`ChangingSource\`): a source cut or grown between measuring and copying,
   at sizes around the 64 KiB buffer. Proves: the record keeps the measured
@@ -112,7 +130,8 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   $(figure "changing sources (program)").
 - **Compression tool faults** (\`CompressionToolFaults\`): a copy of the
   program with no tool, a tool that cannot be executed, one that leaves a
-  partial result and exits 1, one that kills itself. Proves: "Compression
+  partial result and exits 1, one that kills itself, one that exits 0 and
+  leaves no result. Proves: "Compression
   Tool Failed On …", exit status 2, and no archive lost: the partial result
   never replaces the archive. Figures: $(figure "compression tool faults").
 
@@ -173,6 +192,27 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
 - After the compression tool failed, its partial result was still renamed
   onto the archive's name, replacing the good archive; now nothing is
   renamed after a failure (\`CompressionToolFaults\`).
+- With standard output closed, the temporary archive got descriptor 1 and
+  the archive held the program's own banner; now descriptors 0 to 2 are
+  opened on /dev/null when closed (\`OutputChannels\`).
+- Output to a full disk exited 0, and a pipe closed early killed a pack
+  half-way (SIGPIPE); now SIGPIPE is ignored, the job runs to its end, and
+  the failed output makes the exit status 2 (\`OutputChannels\`).
+- The overwrite step deleted the old archive before packing, so a failed or
+  killed pack left no archive at all; now the old archive stays until the
+  complete new one is renamed onto its name (\`FullDisk\`, \`KilledMidPack\`).
+- SIGINT, SIGTERM and SIGHUP left the temporary archive behind and the
+  compression tool running; now both are cleaned up (\`Interrupted\`).
+- A FIFO, a device or a directory under the archive's name was deleted or
+  replaced by a regular file (as root, \`PACK=/dev/null\` would have
+  replaced the system's); now anything but a regular file is left alone
+  (\`ArchiveTarget\`).
+- A compression tool that exited 0 without a result was taken for a success
+  ("Renaming" printed, archive left uncompressed, exit 0); now the rename is
+  checked (\`CompressionToolFaults\`).
+- Packing the folder that holds the archive a second time listed the old
+  archive and then deleted it ("Cannot Open File", exit 2); now it is
+  recognised as the archive and left out (\`cli/pack/rerun_in_packed_folder\`).
 
 ## Running it
 
