@@ -64,7 +64,8 @@ void UnpackNamedArchive(const std::string& name) {
         host::Print("File appears to be Bzipped2..\n");
         // After a failed tool the compressed archive stays as it was: a
         // partial result never takes its place.
-        if (UnCompress_File(name)) MoveToolResult(name + ".out", name);
+        UnpackCompressed(name);
+        return;
     }
     unpackfiles(name);
 }

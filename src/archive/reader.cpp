@@ -113,8 +113,8 @@ OutputName MakeOutputName(const std::string& stored_name) {
 
 // ---- Archive input ---------------------------------------------------------------
 
-std::optional<ArchiveInput> OpenArchiveInput(const std::string& name) {
-    auto opened = host::File::OpenForReading(name);
+std::optional<ArchiveInput> OpenArchiveInput(const std::string& name,
+                                             host::Result<host::File> opened) {
     if (!opened) return std::nullopt;
     auto size = opened.value().Size();  // fails for a directory
     if (!size) return std::nullopt;
@@ -282,11 +282,7 @@ void PrintPreamble() {
     host::Print("SetCurrentDirectory(DIR_OUT.c_str());\n");
 }
 
-}  // namespace
-
-void unpackfiles(std::string archive_name) {
-    // Opened before the directory changes: the name is relative to the caller's.
-    std::optional<ArchiveInput> archive = OpenArchiveInput(archive_name);
+void UnpackArchive(const std::string& archive_name, std::optional<ArchiveInput> archive) {
     PrintPreamble();
     if (!EnterOutputDirectory()) return;
     if (!archive) {
@@ -304,4 +300,18 @@ void unpackfiles(std::string archive_name) {
     while (UnpackRecord(*archive, last_directory) == Step::Next) {
     }
     host::FlushOutput();
+}
+
+}  // namespace
+
+void unpackfiles(std::string archive_name) {
+    // Opened before the directory changes: the name is relative to the caller's.
+    UnpackArchive(archive_name,
+                  OpenArchiveInput(archive_name, host::File::OpenForReading(archive_name)));
+}
+
+void unpack_opened_archive(std::string archive_name, host::File archive) {
+    const host::Status rewound = archive.Rewind();
+    UnpackArchive(archive_name, rewound ? OpenArchiveInput(archive_name, std::move(archive))
+                                        : std::nullopt);
 }

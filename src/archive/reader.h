@@ -3,6 +3,11 @@
 
 #include <string>
 
+#include "host/host.h"
+
 // Opens the archive by the name given (relative to the current directory),
 // makes DIR_OUT the current directory and recreates every stored file there.
 void unpackfiles(std::string archive_name);
+// The same for an archive already open (a private decompressed copy), read
+// from its start; `archive_name` is what the lines call it.
+void unpack_opened_archive(std::string archive_name, host::File archive);

@@ -26,6 +26,7 @@
 #include "archive/format.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
+#include "archive/packed_archive.h"
 #include "host/host.h"
 #include "paths/path_helpers.h"
 
@@ -131,10 +132,8 @@ private:
 
 // The archive being written.
 struct ArchiveOutput {
-    std::string path;         // DIR_OUT + archive name, as the lines show it
-    std::string destination;  // the file the finished archive replaces (path, or a link's target)
-    ArchiveSink sink;         // gathers the bytes for the temporary file
-    host::TemporaryFileGuard temporary_guard;  // removes the temporary file on an interrupt
+    PackedArchive packed;  // where the archive goes: its folder, its name, its temporary file
+    ArchiveSink sink;      // gathers the bytes for the temporary file
     // Identities that unmask a source naming the archive in another way.
     std::optional<host::FileIdentity> temporary_identity;
     std::optional<host::FileIdentity> existing_identity;  // an old file under the name
@@ -189,18 +188,20 @@ host::Status ReportSelfInclusion(ArchiveOutput& archive, const std::string& sour
 // The temporary archive goes beside the file it replaces, so that the final
 // rename stays within one file system.
 host::Result<ArchiveOutput> OpenArchiveOutput(const std::string& path) {
-    std::string destination = ArchiveDestination(path);
-    auto temporary = host::File::CreateTemporaryBeside(destination);
+    const std::string destination_path = ArchiveDestination(path);
+    std::string destination;
+    auto folder = host::Folder::Holding(destination_path, destination);
+    if (!folder) return folder.error();
+    std::string temporary_name;
+    auto temporary = folder.value().CreateUnique(destination + ".tmp", temporary_name);
     if (!temporary) return temporary.error();
-    host::TemporaryFileGuard guard(temporary.value().TemporaryName());
-    ArchiveOutput archive{path,          std::move(destination),
-                          ArchiveSink(std::move(temporary.value())),
-                          std::move(guard), std::nullopt,
-                          std::nullopt,  host::FileOpener()};
+    ArchiveOutput archive{
+        PackedArchive(path, std::move(folder.value()), destination, temporary_name),
+        ArchiveSink(std::move(temporary.value())), std::nullopt, std::nullopt, host::FileOpener()};
     if (auto identity = archive.sink.file().Identity()) {
         archive.temporary_identity = identity.value();
     }
-    if (auto identity = host::IdentityOf(archive.destination)) {
+    if (auto identity = host::IdentityOf(destination_path)) {
         archive.existing_identity = identity.value();
     }
     return archive;
@@ -309,7 +310,7 @@ host::Status WriteRecord(ArchiveOutput& archive, MeasuredSource& source,
 // written any further.
 host::Status PackEntry(ArchiveOutput& archive, const std::string& source,
                        const std::string& stored_name) {
-    if (EqualIgnoreCase(archive.path, source)) return ReportSelfInclusion(archive, source);
+    if (EqualIgnoreCase(archive.packed.path(), source)) return ReportSelfInclusion(archive, source);
     std::optional<MeasuredSource> measured;
     if (host::Status checked = MeasureSource(archive, source, measured); !checked) return checked;
     if (!measured) return {};
@@ -335,27 +336,15 @@ host::Status WriteArchive(ArchiveOutput& archive) {
 
 host::Status FinishArchive(ArchiveOutput& archive) {
     if (host::Status said = Say(archive, "\n"); !said) return said;
-    host::File& file = archive.sink.file();
-    if (host::Status closed = file.Close(); !closed) return closed;
-    // Until this rename the old archive, if any, stays whole under its name.
-    if (host::Status renamed = host::RenameFile(file.TemporaryName(), archive.destination);
-        !renamed) {
-        return renamed;
-    }
-    archive.temporary_guard.Release();
-    return {};
+    return archive.sink.file().Close();
 }
 
 // Gives up on an archive that could not be written: the rest of the list is
 // consumed and the temporary file removed, so nothing partial remains.
-void AbandonArchive(ArchiveOutput& archive, const host::Error& error) {
+void AbandonArchive(const std::string& archive_path, const host::Error& error) {
     actions_point = actions_size;
-    ReportError(Outcome::Failed, "Cannot Write Archive", archive.path);
+    ReportError(Outcome::Failed, "Cannot Write Archive", archive_path);
     host::Print(error.Text() + "\n");
-    host::File& file = archive.sink.file();
-    (void)file.Close();
-    (void)host::RemoveFile(file.TemporaryName());
-    archive.temporary_guard.Release();
 }
 
 void RefuseArchive(const std::string& archive_path, const std::string& reason) {
@@ -388,19 +377,27 @@ void SetPackSourceHook(std::function<void(const std::string& source)> hook) {
     pack_source_hook = std::move(hook);
 }
 
-bool pack2files(std::string archive_name) {
+std::optional<PackedArchive> PackToTemporary(std::string archive_name) {
     const std::string archive_path = DIR_OUT + archive_name;
     host::Print("packing 2 " + archive_path + "\n");
-    if (RefuseSpecialTarget(archive_path)) return false;
+    if (RefuseSpecialTarget(archive_path)) return std::nullopt;
     host::Result<ArchiveOutput> archive = OpenArchiveOutput(archive_path);
     if (!archive) {
         actions_point = actions_size;
         ReportError(Outcome::Failed, "Cannot Create Archive", archive_path);
-        return false;
+        return std::nullopt;
     }
     host::Print("Packing " + std::to_string(actions_size) + " files in " + archive_name + "\n");
     host::Status written = WriteArchive(archive.value());
     if (written) written = FinishArchive(archive.value());
-    if (!written) AbandonArchive(archive.value(), written.error());
-    return written.ok();
+    if (!written) {
+        AbandonArchive(archive_path, written.error());
+        return std::nullopt;  // the temporary file goes with the archive output
+    }
+    return std::move(archive.value().packed);
+}
+
+bool pack2files(std::string archive_name) {
+    std::optional<PackedArchive> packed = PackToTemporary(std::move(archive_name));
+    return packed && packed->Commit();
 }

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "archive/packed_archive.h"
 
 // Writes the entries from actions_point to the end of the action list into
 // the archive DIR_OUT + archive_name, advancing actions_point past each one.
@@ -10,6 +13,12 @@
 // when complete; until then an old archive under the name stays whole. True
 // when the complete archive is in place.
 bool pack2files(std::string archive_name);
+
+// Packs as pack2files does, printing the same lines, but leaves the complete
+// archive in its temporary file for the caller to compress and put in place
+// (PackedArchive::Commit). Nothing when the archive could not be written
+// (reported here; no temporary file is left).
+std::optional<PackedArchive> PackToTemporary(std::string archive_name);
 
 // The file a new archive under this path replaces: the path itself, or,
 // when it is a symbolic link to a regular file, the file the link leads to

@@ -182,6 +182,12 @@ public:
     static Result<File> CreateTemporaryBeside(const std::string& path);
 
     bool is_open() const { return fd_ >= 0; }
+    // A path that reaches this open file through this process's descriptor
+    // table (/proc/<pid>/fd/N): a program started from here reads exactly
+    // this file, whatever happens to its name meanwhile.
+    std::string PathForChildren() const;
+    // Moves the read position back to the start.
+    Status Rewind();
     const std::string& TemporaryName() const { return temporary_name_; }
 
     Result<std::int64_t> Size() const;
@@ -212,6 +218,7 @@ public:
 
 private:
     friend class FileOpener;
+    friend class Folder;
     static Result<File> OpenForReadingAt(int directory_fd, const char* host_path);
     explicit File(int fd) : fd_(fd) {}
     Result<std::size_t> ReadFromSystem(char* buffer, std::size_t capacity);
@@ -222,6 +229,51 @@ private:
     std::vector<char> ahead_;  // empty unless ReadAhead was asked for
     std::size_t ahead_begin_ = 0;  // ahead_[ahead_begin_, ahead_end_) is read but not taken
     std::size_t ahead_end_ = 0;
+};
+
+// A folder held open by its descriptor: files are created, renamed and
+// removed in it by name relative to the descriptor, so the folder may be
+// renamed or moved meanwhile and every name still lands in it. Names given
+// to its functions are single components in host form (no conversion).
+class Folder {
+public:
+    Folder() = default;
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder();
+
+    // The folder that holds `path` (program form): its directory part, or
+    // the current directory for a bare name. `name` receives the last
+    // component in host form.
+    static Result<Folder> Holding(const std::string& path, std::string& name);
+    // A folder by its own path (program form).
+    static Result<Folder> Open(const std::string& path);
+
+    // A path that reaches `name` in this folder through this process's
+    // descriptor table (/proc/<pid>/fd/N/name): valid for programs this
+    // process starts, wherever the folder has moved.
+    std::string PathTo(const std::string& name) const;
+    // Creates a new file named `stem` + a unique suffix; `name` receives it.
+    Result<File> CreateUnique(const std::string& stem, std::string& name) const;
+    // A symbolic link named `stem` + a unique suffix, leading to `target`.
+    Status LinkUnique(const std::string& target, const std::string& stem, std::string& name) const;
+    Result<File> OpenForReading(const std::string& name) const;  // never through a link
+    Result<PathInfo> Examine(const std::string& name) const;
+    Result<FileIdentity> IdentityOf(const std::string& name) const;  // the entry itself, not a link's target
+    Status Rename(const std::string& from, const std::string& to) const;
+    Status Remove(const std::string& name) const;
+    // Whether this process may create and rename entries here.
+    bool Writable() const;
+    // The same folder on a descriptor of its own.
+    Result<Folder> Duplicate() const;
+    // The folder for private temporary files: $TMPDIR, else /tmp.
+    static Result<Folder> ForTemporaryFiles();
+
+private:
+    explicit Folder(int fd) : fd_(fd) {}
+    int fd_ = -1;
 };
 
 // Opens files for reading one after the other, as File::OpenForReading does,
@@ -290,6 +342,8 @@ class TemporaryFileGuard {
 public:
     TemporaryFileGuard() = default;
     explicit TemporaryFileGuard(const std::string& path);
+    // A file in a folder held open: found through the folder's descriptor.
+    TemporaryFileGuard(const Folder& folder, const std::string& name);
     TemporaryFileGuard(TemporaryFileGuard&& other) noexcept;
     TemporaryFileGuard& operator=(TemporaryFileGuard&& other) noexcept;
     TemporaryFileGuard(const TemporaryFileGuard&) = delete;
@@ -299,6 +353,7 @@ public:
     void Release();
 
 private:
+    void Register(const std::string& host_path);
     int slot_ = -1;
 };
 

@@ -381,6 +381,16 @@ Result<std::int64_t> File::Size() const {
     return static_cast<std::int64_t>(info.st_size);
 }
 
+std::string File::PathForChildren() const {
+    return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd_);
+}
+
+Status File::Rewind() {
+    ahead_begin_ = ahead_end_ = 0;
+    if (lseek(fd_, 0, SEEK_SET) < 0) return LastError("lseek");
+    return {};
+}
+
 Result<FileIdentity> File::Identity() const {
     struct stat info {};
     if (fstat(fd_, &info) != 0) return LastError("fstat");
@@ -524,6 +534,153 @@ Status File::Close() {
     int fd = std::exchange(fd_, -1);
     if (fd >= 0 && close(fd) != 0) return LastError("close");
     return {};
+}
+
+// ---- Folder ----------------------------------------------------------------
+
+namespace {
+
+// Six characters of a unique suffix, as mkostemp makes them.
+std::string UniqueSuffix() {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::uint64_t state = static_cast<std::uint64_t>(getpid()) * 0x9E3779B97F4A7C15ULL ^
+                                 static_cast<std::uint64_t>(
+                                     std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string suffix(6, 'X');
+    for (char& c : suffix) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        c = kLetters[(state >> 33) % (sizeof kLetters - 1)];
+    }
+    return suffix;
+}
+
+constexpr int kUniqueAttempts = 100;
+
+}  // namespace
+
+Folder::Folder(Folder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+Folder::~Folder() {
+    if (fd_ >= 0) close(fd_);
+}
+
+Result<Folder> Folder::Holding(const std::string& path, std::string& name) {
+    const std::string host_path = ToHostPath(path);
+    const std::size_t slash = host_path.rfind('/');
+    name = slash == std::string::npos ? host_path : host_path.substr(slash + 1);
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : host_path.substr(0, slash);
+    int fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return LastError("open");
+    return Folder(fd);
+}
+
+Result<Folder> Folder::Open(const std::string& path) {
+    int fd = open(ToHostPath(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return LastError("open");
+    return Folder(fd);
+}
+
+std::string Folder::PathTo(const std::string& name) const {
+    return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd_) + "/" + name;
+}
+
+Result<File> Folder::CreateUnique(const std::string& stem, std::string& name) const {
+    mode_t mask = umask(0);
+    umask(mask);
+    for (int attempt = 0; attempt < kUniqueAttempts; ++attempt) {
+        std::string candidate = stem + UniqueSuffix();
+        int fd = RetryOnInterrupt([&] {
+            return openat(fd_, candidate.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666 & ~mask);
+        });
+        if (fd >= 0) {
+            name = std::move(candidate);
+            File file(fd);
+            file.temporary_name_ = FromHostPath(name);
+            return file;
+        }
+        if (errno != EEXIST) return LastError("open");
+    }
+    return Error{EEXIST, "open"};
+}
+
+Status Folder::LinkUnique(const std::string& target, const std::string& stem,
+                          std::string& name) const {
+    for (int attempt = 0; attempt < kUniqueAttempts; ++attempt) {
+        std::string candidate = stem + UniqueSuffix();
+        if (symlinkat(target.c_str(), fd_, candidate.c_str()) == 0) {
+            name = std::move(candidate);
+            return {};
+        }
+        if (errno != EEXIST) return LastError("symlinkat");
+    }
+    return Error{EEXIST, "symlinkat"};
+}
+
+Result<File> Folder::OpenForReading(const std::string& name) const {
+    int fd = RetryOnInterrupt(
+        [&] { return openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); });
+    if (fd < 0) return LastError("open");
+    return File(fd);
+}
+
+Result<PathInfo> Folder::Examine(const std::string& name) const {
+    struct stat info {};
+    if (fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return PathInfo{};
+        return LastError("fstatat");
+    }
+    PathInfo result{true, S_ISLNK(info.st_mode), KindOf(info.st_mode)};
+    if (result.is_link) {
+        result.kind = fstatat(fd_, name.c_str(), &info, 0) == 0 ? KindOf(info.st_mode)
+                                                                : EntryKind::Other;
+    }
+    return result;
+}
+
+Result<FileIdentity> Folder::IdentityOf(const std::string& name) const {
+    struct stat info {};
+    if (fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return LastError("fstatat");
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
+Status Folder::Rename(const std::string& from, const std::string& to) const {
+    if (renameat(fd_, from.c_str(), fd_, to.c_str()) != 0) return LastError("rename");
+    return {};
+}
+
+Status Folder::Remove(const std::string& name) const {
+    if (unlinkat(fd_, name.c_str(), 0) != 0) return LastError("unlink");
+    return {};
+}
+
+Result<Folder> Folder::ForTemporaryFiles() {
+    const char* directory = std::getenv("TMPDIR");
+    if (directory == nullptr || *directory != '/') directory = "/tmp";
+    int fd = open(directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return LastError("open");
+    return Folder(fd);
+}
+
+Result<Folder> Folder::Duplicate() const {
+    int fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return LastError("fcntl");
+    return Folder(fd);
+}
+
+bool Folder::Writable() const {
+    return faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 // ---- FileOpener ------------------------------------------------------------
@@ -742,8 +899,14 @@ void InstallInterruptCleanup() {
     }
 }
 
-TemporaryFileGuard::TemporaryFileGuard(const std::string& path) {
-    char* copy = strdup(ToHostPath(path).c_str());
+TemporaryFileGuard::TemporaryFileGuard(const Folder& folder, const std::string& name) {
+    Register(folder.PathTo(name));
+}
+
+TemporaryFileGuard::TemporaryFileGuard(const std::string& path) { Register(ToHostPath(path)); }
+
+void TemporaryFileGuard::Register(const std::string& host_path) {
+    char* copy = strdup(host_path.c_str());
     if (copy == nullptr) return;
     for (std::size_t slot = 0; slot < kTemporarySlots; ++slot) {
         char* expected = nullptr;

@@ -158,12 +158,25 @@ void RunPack() {
     if (RefuseSpecialTarget(target)) return;
     AnnounceOverwrite(name, target);
     refresh_draw = actions_size / 100;
-    // Only a complete new archive is compressed: after a failed pack the
-    // name still holds the old archive, which is left as it is.
-    if (!pack2files(name)) return;
-    // A tool that failed may have left a partial result: it never takes the
-    // archive's place, so the uncompressed archive stays under its name.
-    if (compression && Compress_File(target)) MoveToolResult(target + ".bz2", target);
+    // The archive is complete in its temporary file; compressed there when
+    // asked, it takes the archive's name in one rename. After any failure
+    // the name still holds the old archive.
+    std::optional<PackedArchive> packed = PackToTemporary(name);
+    if (!packed) return;
+    if (compression && !CompressPackedArchive(*packed)) return;
+    if (packed->Commit() && compression) AnnounceRename(target + ".bz2", target);
+}
+
+// With compression on, an archive of bzip2 data is decompressed into a
+// private file and read from there; any other archive is read as it is, so a
+// restore job can run again after it has left the archive decompressed.
+void UnpackMaybeCompressed(const std::string& archive) {
+    if (host::File::OpenForReading(archive) && !is_BZ2(archive)) {
+        host::Print("\n" + archive + " is not compressed: unpacking it as it is\n");
+        unpackfiles(archive);
+        return;
+    }
+    UnpackCompressed(archive);
 }
 
 void RunUnpack() {
@@ -171,8 +184,11 @@ void RunUnpack() {
     const std::string archive = DIR_IN + name;
     host::Print("Unpacking file " + name + "\n");
     // After a failed tool the compressed archive stays as it was.
-    if (compression && UnCompress_File(archive)) MoveToolResult(archive + ".out", archive);
-    unpackfiles(archive);
+    if (compression) {
+        UnpackMaybeCompressed(archive);
+    } else {
+        unpackfiles(archive);
+    }
 }
 
 void RunCompress() {

@@ -96,13 +96,26 @@ protected:
         return host::ToHostPath(program_path);
     }
 
-    // Leaves only the named compressors on the search path the tool sees.
-    void SearchPathWithOnly(const std::vector<std::string>& tools, const std::string& directory) {
-        fs::create_directories(directory);
+    // A copy of the tool in its own start directory that looks for its
+    // compressor only among `tools` (links to the installed ones) and on a
+    // search path of nothing but a missing directory. `directory` holds no
+    // blank: the tool's list of directories is separated by blanks.
+    void ToolWithOnly(const std::vector<std::string>& tools, const std::string& directory) {
+        const std::string compressors = directory + "/compressors";
+        fs::create_directories(compressors);
         for (const std::string& tool : tools) {
-            fs::create_symlink(*FindOnPath(tool, saved_path_), directory + "/" + tool);
+            fs::create_symlink(*FindOnPath(tool, saved_path_), compressors + "/" + tool);
         }
-        setenv("PATH", directory.c_str(), 1);
+        std::string shim = ReadFile(std::string(VARKEL_BINARY_DIR) + "/" + kCompressionToolName);
+        const std::string setting = "VARKEL_TOOL_DIRECTORIES=\"/usr/bin /bin /usr/local/bin\"";
+        const std::size_t at = shim.find(setting);
+        ASSERT_NE(at, std::string::npos) << "the tool no longer names its directories that way";
+        shim.replace(at, setting.size(), "VARKEL_TOOL_DIRECTORIES=\"" + compressors + "\"");
+        const std::string tool_path = directory + "/" + kCompressionToolName;
+        WriteFile(tool_path, shim);
+        fs::permissions(tool_path, fs::perms::owner_all);
+        INIT_DIR = StartDirectory(directory);
+        setenv("PATH", (directory + "/missing").c_str(), 1);
     }
 
     void EnterScratch() {
@@ -110,30 +123,32 @@ protected:
         ASSERT_EQ(chdir(scratch_.c_str()), 0);
     }
 
-    // Compresses `path`, checks the result as the callers use it, moves it back
-    // to the archive's name as they do, decompresses it and checks the data.
+    // Compresses `path`, checks the result, moves it to the archive's name as
+    // a caller would, decompresses it and checks the data. The tool's input
+    // stays as it was each time.
     void ExpectRoundTrip(const std::string& path, const std::string& data) {
         const std::string host_path = host::ToHostPath(path);
         WriteFile(host_path, data);
-        WriteFile(host_path + ".bz2", "left from an earlier run");
-        WriteFile(host_path + ".out", "left from an earlier run");
 
         bool compressed = false;
         EXPECT_EQ(Printed([&] { compressed = Compress_File(path); }),
                   "Compressing " + path + "...\n");
         ASSERT_TRUE(compressed);
-        EXPECT_FALSE(fs::exists(host_path));
+        EXPECT_EQ(ReadFile(host_path), data);
         EXPECT_TRUE(is_BZ2(path + ".bz2"));
-        auto test = host::RunAndWait({*bzip2_, "-t", host_path + ".bz2"});
+        // Checked by bzip2 itself, out of reach of options a test put in the environment.
+        auto test = host::RunAndWait({"/usr/bin/env", "-u", "BZIP2", "-u", "BZIP", *bzip2_, "-t",
+                                      host_path + ".bz2"});
         ASSERT_TRUE(test.ok()) << test.error().Text();
         EXPECT_TRUE(test.value().succeeded()) << "bzip2 -t rejects the compressed archive";
 
         fs::rename(host_path + ".bz2", host_path);
+        const std::string compressed_data = ReadFile(host_path);
         bool decompressed = false;
         EXPECT_EQ(Printed([&] { decompressed = UnCompress_File(path); }),
                   "UnCompressing " + path + "...\n");
         ASSERT_TRUE(decompressed);
-        EXPECT_FALSE(fs::exists(host_path));
+        EXPECT_EQ(ReadFile(host_path), compressed_data);
         EXPECT_TRUE(ReadFile(host_path + ".out") == data) << "decompressed data differs";
     }
 
@@ -143,33 +158,51 @@ protected:
     std::string saved_directory_;
 };
 
-TEST_F(Bzip2BridgeTest, RoundTripWithEachCompressorOverwritesEarlierResults) {
+TEST_F(Bzip2BridgeTest, RoundTripWithEachCompressorAndAHostileEnvironment) {
     const std::string data = SampleData();
     struct Row {
         const char* name;
-        std::optional<std::vector<std::string>> only_tools;  // nullopt: search path as is
+        std::optional<std::vector<std::string>> only_tools;  // nullopt: the tool as installed
+        std::vector<std::pair<const char*, const char*>> environment;
     };
     const Row rows[] = {
-        {"as installed", std::nullopt},
-        {"lbzip2 alone", std::vector<std::string>{"lbzip2"}},
-        {"bzip2 alone", std::vector<std::string>{"bzip2"}},
+        {"as installed", std::nullopt, {}},
+        {"lbzip2 alone", std::vector<std::string>{"lbzip2"}, {}},
+        {"bzip2 alone", std::vector<std::string>{"bzip2"}, {}},
+        // The compressors read options from these; they must not reach them.
+        {"options in the environment", std::nullopt,
+         {{"LBZIP2", "-c"}, {"BZIP2", "--"}, {"BZIP", "-c"}}},
     };
     int row_number = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string row_directory = scratch_ + "/row " + std::to_string(++row_number);
         fs::create_directory(row_directory);
+        INIT_DIR = StartDirectory(VARKEL_BINARY_DIR);
         if (row.only_tools) {
             if (!FindOnPath(row.only_tools->front(), saved_path_)) {
                 std::cout << "skipping row \"" << row.name << "\": not installed\n";
                 continue;
             }
-            SearchPathWithOnly(*row.only_tools, row_directory + "/bin");
+            ToolWithOnly(*row.only_tools, scratch_ + "/tool" + std::to_string(row_number));
         }
+        for (const auto& [name, value] : row.environment) setenv(name, value, 1);
         ExpectRoundTrip(host::FromHostPath(row_directory + "/backup archive.vk"), data);
+        for (const auto& [name, value] : row.environment) unsetenv(name);
         setenv("PATH", saved_path_.c_str(), 1);
     }
     EXPECT_EQ(RunOutcome(), Outcome::Clean);
+}
+
+TEST_F(Bzip2BridgeTest, ATakenResultNameIsNeverWrittenOver) {
+    const std::string path = InScratch("archive.vk");
+    WriteFile(OnHost(path), SampleData());
+    WriteFile(OnHost(path) + ".bz2", "a file of the user's");
+
+    EXPECT_EQ(Printed([&] { EXPECT_FALSE(Compress_File(path)); }),
+              "Compressing " + path + "...\n\n Error : Compression Tool Failed On " + path + "! \n");
+    EXPECT_EQ(ReadFile(OnHost(path) + ".bz2"), "a file of the user's");
+    EXPECT_EQ(ReadFile(OnHost(path)), SampleData());
 }
 
 TEST_F(Bzip2BridgeTest, ToolInAStartDirectoryWithABlank) {
@@ -190,7 +223,7 @@ TEST_F(Bzip2BridgeTest, PathBeginningWithADashStaysAFileName) {
     std::string printed = Printed([] { EXPECT_TRUE(Compress_File("-d")); });
 
     EXPECT_EQ(printed, "Compressing -d...\n");
-    EXPECT_FALSE(fs::exists("-d"));
+    EXPECT_EQ(ReadFile("-d"), "not an option");
     EXPECT_TRUE(is_BZ2("-d.bz2"));
 }
 
@@ -209,10 +242,20 @@ TEST_F(Bzip2BridgeTest, ToolFailuresArePrintedAndRecorded) {
              WriteFile(host_path, "data");
              INIT_DIR = StartDirectory(empty_directory);
          }},
-        {"no compressor on the search path", true, "plain2.vk",
+        {"no compressor installed", true, "plain2.vk",
          [&](const std::string& host_path) {
              WriteFile(host_path, "data");
-             SearchPathWithOnly({}, scratch_ + "/no tools");
+             ToolWithOnly({}, scratch_ + "/no-tools");
+         }},
+        // A compressor in the current directory, reached by an empty or a
+        // relative entry of the search path, is never run.
+        {"a compressor only in the current directory", true, "plain3.vk",
+         [&](const std::string& host_path) {
+             WriteFile(host_path, "data");
+             ToolWithOnly({}, scratch_ + "/relative");
+             WriteFile("lbzip2", "#!/bin/sh\necho ran > ran-from-here\n");
+             fs::permissions("lbzip2", fs::perms::owner_all);
+             setenv("PATH", ":.:bin", 1);
          }},
         {"damaged compressed data", false, "damaged.vk",
          [](const std::string& host_path) { WriteFile(host_path, "BZh91AY&SYgarbage-garbage"); }},
@@ -220,6 +263,7 @@ TEST_F(Bzip2BridgeTest, ToolFailuresArePrintedAndRecorded) {
         {"path holding a double quote", true, "say \"hi\".vk",
          [](const std::string& host_path) { WriteFile(host_path, "data"); }},
     };
+    EnterScratch();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         INIT_DIR = StartDirectory(VARKEL_BINARY_DIR);
@@ -241,6 +285,7 @@ TEST_F(Bzip2BridgeTest, ToolFailuresArePrintedAndRecorded) {
         EXPECT_EQ(fs::exists(OnHost(path)), existed) << "a failed run must keep its input";
         EXPECT_FALSE(fs::exists(OnHost(path) + (row.compress ? ".bz2" : ".out")));
     }
+    EXPECT_FALSE(fs::exists("ran-from-here"));
 }
 
 TEST_F(Bzip2BridgeTest, IsBz2LooksAtTheFirstTwoBytesOnly) {
