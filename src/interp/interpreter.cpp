@@ -212,10 +212,15 @@ void RunLine(const std::string& line) {
     }
 }
 
-// Reports a script that could not be opened or was cut by the line store.
+// Reports a script that could not be opened, was too large to load or was
+// cut by the line store.
 void ReportScriptLoad(const std::string& path, bool report_missing_script) {
     if (GetScriptSize() == 0) {  // a loaded script has at least one line
-        if (report_missing_script) Fail("\n Error : Cannot Open Script " + path + "! \n");
+        if (GetScriptError() == kScriptTooLarge) {
+            Fail("\n Error : Script Too Large " + path + "! \n");
+        } else if (report_missing_script) {
+            Fail("\n Error : Cannot Open Script " + path + "! \n");
+        }
     } else if (GetScriptSize() == kMaxScriptLines && GetScriptError() == kScriptTooLong) {
         Fail(std::string(kScriptTooLong) + "\n");
     }
