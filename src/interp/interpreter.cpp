@@ -102,7 +102,9 @@ void RunAddFile() {
     } else if (size.value() > archive_format::kMaxDataSize) {
         Fail("\n Error : File Too Large For Archive " + source + "! \n");
     } else {
-        system_add_file(source, stored_name, static_cast<std::int32_t>(size.value()));
+        // Listed in host form; a backslash typed here was a separator.
+        system_add_file(host::ToHostPath(source), stored_name,
+                        static_cast<std::int32_t>(size.value()));
     }
 }
 
