@@ -168,6 +168,14 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   Proves: the pack finishes, says "Skipping …" for each entry it cannot
   pack, refuses the 2 GiB file with "File Too Large For Archive" (exit 2)
   and packs the largest storable file whole. Figures: $(figure "special files").
+- **Directory walk** (\`DirectoryWalk\`): names holding a backslash
+  beside the directory their program form names, a 40-level tree under a
+  limit of 16 open files, a tree deeper than PATH_MAX, and directories a
+  normal user may read but not search, or search but not read. Proves:
+  each file is packed from its own name with its own data (the exact name
+  after a NUL in the stored name), deep trees are packed whole, and what
+  cannot be read is named with the system's reason (exit 2). Figures:
+  $(figure "deep trees").
 - **Many files** (\`Load.HundredThousandSmallFilesRoundTrip\`): Figures:
   $(figure "load: many files").
 - **Peak memory** (\`Load.GibibyteFilePacksInFixedMemory\`, skipped in the
@@ -213,6 +221,22 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
 - Packing the folder that holds the archive a second time listed the old
   archive and then deleted it ("Cannot Open File", exit 2); now it is
   recognised as the archive and left out (\`cli/pack/rerun_in_packed_folder\`).
+- A file named with a backslash ("a\\b") was read from "a/b": its data
+  was lost and the other file's packed twice. Source paths now keep the
+  names as listed, and the stored name carries the exact name
+  (\`DirectoryWalk\`).
+- The walker held one open directory per level: a deep tree ran out of
+  descriptors ("INTERNAL ERROR STARTING.. 24"), and directories whose path
+  exceeds PATH_MAX were lost. Listings are now read whole and closed before
+  descending, and long paths are opened one level at a time
+  (\`DirectoryWalk\`).
+- In a directory that may be read but not searched, every file was
+  "not a regular file or directory" and "." and ".." were listed as
+  skipped, with exit status 0. Such entries are now reported as
+  "Cannot read …" with the reason, and exit status 2 (\`DirectoryWalk\`).
+- A job script linked to /dev/zero filled the memory; a script over 64 MiB
+  or with a line over 1 MiB is now refused whole (golden case
+  \`job/endless_script_refused\`).
 
 ## Running it
 

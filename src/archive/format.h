@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <string_view>
 
 namespace archive_format {
@@ -33,6 +34,24 @@ inline constexpr std::size_t kHeaderSize = 12;
 inline constexpr std::size_t kDataSizeOffset = 0;
 inline constexpr std::size_t kNameLengthOffset = 4;
 inline constexpr std::size_t kRecordHeaderSize = 8;
+
+// A stored name is the name in the program's form (backslash separators).
+// A file whose own name holds a backslash cannot be told from a path in that
+// form, so its stored name goes on, after this byte, with the exact name
+// relative to where it was collected ('/' as the only separator, every other
+// byte as the file system names it), up to the next NUL or the end of the
+// field. Names without such a backslash are stored in the program's form alone.
+inline constexpr char kNameExtensionSeparator = '\0';
+
+// The stored name for a file named `program_name` in the program's form and
+// `exact_name` exactly: the program form alone unless the exact name holds a
+// backslash, the extended form otherwise.
+inline std::string WithExactName(std::string program_name, std::string_view exact_name) {
+    if (exact_name.find('\\') == std::string_view::npos) return program_name;
+    program_name += kNameExtensionSeparator;
+    program_name += exact_name;
+    return program_name;
+}
 
 // Longest stored name the reader accepts; anything longer marks a damaged archive.
 inline constexpr std::int32_t kMaxNameLength = 4096;

@@ -7,8 +7,14 @@
 #include <string>
 #include <vector>
 
-// Row 0: source paths (where a file is read); row 1: stored names (what the
-// archive records). Index i of both rows and of Action_Size is one entry.
+// Row 0: source paths, where the writer reads each file, in host form: '/'
+// separators and every other byte exactly as the file system names the file
+// (a backslash in a source path is part of a name). The walker builds them
+// from the host form of the directory it was given and the names as listed;
+// ADDFILE converts the path it was given. Whatever prints a source path shows
+// its program form, host::FromHostPath(source).
+// Row 1: stored names, what the archive records (archive/format.h).
+// Index i of both rows and of Action_Size is one entry.
 // The list grows as needed; entries at or above actions_size are stale.
 extern std::vector<std::string> Action_Mem[2];
 extern std::vector<std::int32_t> Action_Size;

@@ -181,8 +181,8 @@ host::Status AdvanceProgress(ArchiveOutput& archive) {
 
 host::Status ReportSelfInclusion(ArchiveOutput& archive, const std::string& source) {
     // Leaving the archive out is what was asked for: no failure is recorded.
-    return Say(archive, "\n Error : Cannot Include In Output File the Output File :P " + source +
-                            "! \n");
+    return Say(archive, "\n Error : Cannot Include In Output File the Output File :P " +
+                            host::FromHostPath(source) + "! \n");
 }
 
 // The temporary archive goes beside the file it replaces, so that the final
@@ -219,15 +219,18 @@ host::Status MeasureSource(ArchiveOutput& archive, const std::string& source,
                            std::optional<MeasuredSource>& measured) {
     auto opened = archive.opener.OpenForReading(source);
     auto info = opened ? opened.value().Info() : host::Result<host::FileInfo>(opened.error());
-    if (!info) return ReportError(archive, Outcome::Failed, "Cannot Open File", source);
+    if (!info) {
+        return ReportError(archive, Outcome::Failed, "Cannot Open File", host::FromHostPath(source));
+    }
     if (IsTheArchive(archive, info.value())) return ReportSelfInclusion(archive, source);
     // A directory, FIFO or device has no size to pack.
     if (info.value().kind != host::EntryKind::RegularFile) {
-        return ReportError(archive, Outcome::Failed, "Cannot Open File", source);
+        return ReportError(archive, Outcome::Failed, "Cannot Open File", host::FromHostPath(source));
     }
     const std::int64_t size = info.value().size;
     if (size > fmt::kMaxDataSize) {
-        return ReportError(archive, Outcome::Failed, "File Too Large For Archive", source);
+        return ReportError(archive, Outcome::Failed, "File Too Large For Archive",
+                           host::FromHostPath(source));
     }
     measured = MeasuredSource{std::move(opened.value()), static_cast<std::int32_t>(size)};
     return {};
@@ -248,7 +251,8 @@ host::Status SettleChangedSource(ArchiveOutput& archive, std::int32_t size, std:
         if (host::Status padded = archive.sink.AppendZeros(missing); !padded) return padded;
     }
     if (missing > 0 || grew) {
-        return ReportError(archive, Outcome::FileChanged, "File Changed While Packing", source_path);
+        return ReportError(archive, Outcome::FileChanged, "File Changed While Packing",
+                           host::FromHostPath(source_path));
     }
     return {};
 }
@@ -310,7 +314,9 @@ host::Status WriteRecord(ArchiveOutput& archive, MeasuredSource& source,
 // written any further.
 host::Status PackEntry(ArchiveOutput& archive, const std::string& source,
                        const std::string& stored_name) {
-    if (EqualIgnoreCase(archive.packed.path(), source)) return ReportSelfInclusion(archive, source);
+    if (EqualIgnoreCase(archive.packed.path(), host::FromHostPath(source))) {
+        return ReportSelfInclusion(archive, source);
+    }
     std::optional<MeasuredSource> measured;
     if (host::Status checked = MeasureSource(archive, source, measured); !checked) return checked;
     if (!measured) return {};

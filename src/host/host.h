@@ -5,6 +5,12 @@
 //    directory separator. Each backslash becomes '/' the moment a path reaches
 //    the file system or a started program (ToHostPath), and a path typed by a
 //    user on this host is brought into the program's form with FromHostPath.
+//    The exceptions say so: DirectoryListing and FileOpener take host paths
+//    ('/' separators, every other byte as the file system names it), since
+//    they serve names found in listings, where a backslash is part of a name.
+//  * A path too long for one system call (PATH_MAX bytes or more) is reached
+//    one directory at a time from an open ancestor wherever these functions
+//    open a file or a directory for reading.
 //  * Every operation that can fail returns a Result (or Status) that carries
 //    the errno and the name of the system call that failed, so a caller can
 //    print "mkdir: No such file or directory" without extra plumbing.
@@ -108,9 +114,12 @@ enum class EntryKind {
 };
 
 struct DirEntry {
-    std::string name;  // the bare name, no directory part
+    std::string name;  // the bare name, no directory part, exactly as listed
     EntryKind kind = EntryKind::Other;
     std::int64_t size = 0;  // bytes; 0 for anything but a regular file
+    // Set when the entry could not be examined (kind is then Other): in a
+    // directory that may be read but not searched, say.
+    std::optional<Error> error;
 };
 
 // What lies under a name: nothing, a file of some kind, or a symbolic link
@@ -124,27 +133,21 @@ struct PathInfo {
 Result<PathInfo> Examine(const std::string& path);
 // The name with every link and "." or ".." resolved (realpath), absolute.
 Result<std::string> ResolvedPath(const std::string& path);
-// One directory's entries: "." and ".." first, then the other entries sorted
-// by name in byte order, so the same tree always yields the same archive.
+// One directory's entries, read whole when it is opened: every entry but "."
+// and "..", sorted by name in byte order (so the same tree always yields the
+// same archive), each with its kind and size. The directory is closed before
+// Open returns, so a walk over a tree of any depth holds no descriptor while
+// it descends. `host_directory` is a host path of any length.
 class DirectoryListing {
 public:
-    static Result<DirectoryListing> Open(const std::string& directory);
-    DirectoryListing(DirectoryListing&& other) noexcept;
-    DirectoryListing& operator=(DirectoryListing&& other) noexcept;
-    DirectoryListing(const DirectoryListing&) = delete;
-    DirectoryListing& operator=(const DirectoryListing&) = delete;
-    ~DirectoryListing();
-
-    // The next entry; std::nullopt at the end of the listing; an Error when
-    // the listing failed before its end (the entries before it were valid).
-    Result<std::optional<DirEntry>> Next();
+    // Fails when the directory cannot be opened or read to its end.
+    static Result<DirectoryListing> Open(const std::string& host_directory);
+    const std::vector<DirEntry>& entries() const { return entries_; }
+    std::vector<DirEntry>& entries() { return entries_; }
 
 private:
-    DirectoryListing(int directory_fd, std::vector<std::string> names, Error read_error);
-    int directory_fd_ = -1;
-    std::vector<std::string> names_;
-    std::size_t next_index_ = 0;
-    Error read_error_;  // code 0 when reading the names ended normally
+    explicit DirectoryListing(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
+    std::vector<DirEntry> entries_;
 };
 
 // ---- Files -----------------------------------------------------------------
@@ -276,8 +279,9 @@ private:
     int fd_ = -1;
 };
 
-// Opens files for reading one after the other, as File::OpenForReading does,
-// keeping the directory of the files open: the next file of the same
+// Opens files for reading one after the other, as File::OpenForReading does
+// but by host path (a backslash stays part of a name), keeping the directory
+// of the files open: the next file of the same
 // directory is found from there instead of by walking its whole path. When
 // the files come back to directories they left (a list sorted by size), it
 // keeps the directories of the files open (a few hundred at most). One opener
@@ -293,7 +297,7 @@ public:
     FileOpener& operator=(const FileOpener&) = delete;
     ~FileOpener();
 
-    Result<File> OpenForReading(const std::string& path);
+    Result<File> OpenForReading(const std::string& host_path);
     // Takes a file that is no longer needed, to be closed with others.
     void Retire(File file);
 
@@ -314,7 +318,6 @@ private:
     static int MoveAboveFiles(int fd);
     void CloseDirectories();
     void CloseRetired();
-    std::string host_path_;  // the path being opened, in host form
     Directories directories_;  // host form ending in '/', to its descriptor
     Directories::value_type* last_directory_ = nullptr;  // the last one used
     Directories seen_;            // every directory so far, until they are kept

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,20 +47,81 @@ EntryKind KindOf(mode_t mode) {
     return EntryKind::Other;
 }
 
+// Whether a link that cannot be followed leads nowhere (broken, a loop, a
+// file where a directory should be), rather than somewhere not to be seen.
+bool LeadsNowhere(int code) { return code == ENOENT || code == ENOTDIR || code == ELOOP; }
+
 // Classifies one entry of an open directory without following a link into a
 // directory: only links to regular files count as the file they point to.
-DirEntry DescribeEntry(int directory_fd, const std::string& name) {
-    DirEntry entry{name, EntryKind::Other, 0};
+DirEntry DescribeEntry(int directory_fd, std::string name) {
+    DirEntry entry{std::move(name), EntryKind::Other, 0, std::nullopt};
     struct stat info {};
-    if (fstatat(directory_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return entry;
+    if (fstatat(directory_fd, entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        entry.error = LastError("fstatat");
+        return entry;
+    }
     if (S_ISLNK(info.st_mode)) {
-        if (fstatat(directory_fd, name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) {
+        if (fstatat(directory_fd, entry.name.c_str(), &info, 0) != 0) {
+            if (!LeadsNowhere(errno)) entry.error = LastError("fstatat");
             return entry;
         }
+        if (!S_ISREG(info.st_mode)) return entry;
     }
     entry.kind = KindOf(info.st_mode);
     if (entry.kind == EntryKind::RegularFile) entry.size = info.st_size;
     return entry;
+}
+
+// Closes a descriptor without disturbing errno, which tells why the caller failed.
+void CloseKeepingErrno(int fd) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+}
+
+// Flags of each directory level on the way down a long path: only search
+// permission is needed, as for a path resolved in one call, and no level
+// may be a link.
+constexpr int kLevelFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Opens `path` as openat(at_fd, path, flags) does, for a path of any length.
+// One too long for a single call is reached one directory at a time: the
+// longest front that one call takes (resolved as usual), then each further
+// directory from the one before, none of them a link, then the last
+// component with `flags` (a path ending in '/' has no such component: all
+// of it is directories). Never holds more than two descriptors. Returns -1
+// with errno set on failure.
+int OpenAnyLength(int at_fd, const char* path, int flags) {
+    const std::string_view whole(path);
+    if (whole.size() < PATH_MAX) return RetryOnInterrupt([&] { return openat(at_fd, path, flags); });
+    const std::size_t cut = whole.rfind('/', PATH_MAX - 1);
+    if (cut == std::string_view::npos || cut == 0) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const std::string front(whole.substr(0, cut));
+    int level_fd = RetryOnInterrupt(
+        [&] { return openat(at_fd, front.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
+    std::vector<std::string> parts;
+    for (std::size_t begin = cut + 1; begin < whole.size();) {
+        const std::size_t end = std::min(whole.find('/', begin), whole.size());
+        if (end > begin) parts.emplace_back(whole.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    // A path that ends in '/' names a directory: its last component is a
+    // directory level like the others.
+    if (parts.empty()) parts.emplace_back(".");
+    if (whole.back() == '/') flags |= O_DIRECTORY | O_NOFOLLOW;
+    for (std::size_t i = 0; level_fd >= 0 && i + 1 < parts.size(); ++i) {
+        const int next_fd =
+            RetryOnInterrupt([&] { return openat(level_fd, parts[i].c_str(), kLevelFlags); });
+        CloseKeepingErrno(level_fd);
+        level_fd = next_fd;
+    }
+    if (level_fd < 0) return -1;
+    const int fd = RetryOnInterrupt([&] { return openat(level_fd, parts.back().c_str(), flags); });
+    CloseKeepingErrno(level_fd);
+    return fd;
 }
 
 // Copies from `source` to `target` through `buffer` until `copied` reaches
@@ -206,67 +268,35 @@ bool PassesThroughLink(const std::string& path) {
 
 // ---- Directory listing -----------------------------------------------------
 
-Result<DirectoryListing> DirectoryListing::Open(const std::string& directory) {
-    int directory_fd = open(ToHostPath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+Result<DirectoryListing> DirectoryListing::Open(const std::string& host_directory) {
+    const int directory_fd =
+        OpenAnyLength(AT_FDCWD, host_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory_fd < 0) return LastError("open");
-    int stream_fd = dup(directory_fd);  // closedir() closes the descriptor it reads
-    DIR* stream = stream_fd >= 0 ? fdopendir(stream_fd) : nullptr;
+    DIR* stream = fdopendir(directory_fd);
     if (stream == nullptr) {
         Error error = LastError("opendir");
-        if (stream_fd >= 0) close(stream_fd);
         close(directory_fd);
         return error;
     }
     std::vector<std::string> names;
-    Error read_error;
     for (;;) {
         errno = 0;
         const dirent* record = readdir(stream);
         if (record == nullptr) {
-            if (errno != 0) read_error = LastError("readdir");
-            break;
+            if (errno == 0) break;
+            Error error = LastError("readdir");
+            closedir(stream);
+            return error;
         }
         std::string_view name = record->d_name;
         if (name != "." && name != "..") names.emplace_back(name);
     }
-    closedir(stream);
     std::sort(names.begin(), names.end());
-    names.insert(names.begin(), {".", ".."});
-    return DirectoryListing(directory_fd, std::move(names), read_error);
-}
-
-DirectoryListing::DirectoryListing(int directory_fd, std::vector<std::string> names,
-                                   Error read_error)
-    : directory_fd_(directory_fd), names_(std::move(names)), read_error_(read_error) {}
-
-DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept
-    : directory_fd_(std::exchange(other.directory_fd_, -1)),
-      names_(std::move(other.names_)),
-      next_index_(other.next_index_),
-      read_error_(other.read_error_) {}
-
-DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept {
-    if (this != &other) {
-        if (directory_fd_ >= 0) close(directory_fd_);
-        directory_fd_ = std::exchange(other.directory_fd_, -1);
-        names_ = std::move(other.names_);
-        next_index_ = other.next_index_;
-        read_error_ = other.read_error_;
-    }
-    return *this;
-}
-
-DirectoryListing::~DirectoryListing() {
-    if (directory_fd_ >= 0) close(directory_fd_);
-}
-
-Result<std::optional<DirEntry>> DirectoryListing::Next() {
-    if (next_index_ >= names_.size()) {
-        if (read_error_.code != 0) return read_error_;
-        return std::optional<DirEntry>();
-    }
-    const std::string& name = names_[next_index_++];
-    return std::optional<DirEntry>(DescribeEntry(directory_fd_, name));
+    std::vector<DirEntry> entries;
+    entries.reserve(names.size());
+    for (std::string& name : names) entries.push_back(DescribeEntry(directory_fd, std::move(name)));
+    closedir(stream);  // closes directory_fd too
+    return DirectoryListing(std::move(entries));
 }
 
 // ---- Files -----------------------------------------------------------------
@@ -303,8 +333,7 @@ Result<File> File::OpenForReading(const std::string& path) {
 Result<File> File::OpenForReadingAt(int directory_fd, const char* host_path) {
     // Opening a FIFO that nobody writes to would wait forever; open without
     // waiting, then read as usual (such a FIFO simply reads as empty).
-    int fd = RetryOnInterrupt(
-        [&] { return openat(directory_fd, host_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+    int fd = OpenAnyLength(directory_fd, host_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return LastError("open");
     File file(fd);
     // Most callers measure what they opened: look at it now, while the
@@ -719,16 +748,13 @@ FileOpener::~FileOpener() {
     CloseDirectories();
 }
 
-Result<File> FileOpener::OpenForReading(const std::string& path) {
-    // Converted in a string kept from call to call: no allocation per file.
-    host_path_.assign(path);
-    std::replace(host_path_.begin(), host_path_.end(), '\\', '/');
-    auto opened = Open(host_path_);
+Result<File> FileOpener::OpenForReading(const std::string& host_path) {
+    auto opened = Open(host_path);
     // Descriptors held by the opener must not make an open fail.
     if (!opened && opened.error().code == EMFILE) {
         CloseRetired();
         CloseDirectories();
-        opened = Open(host_path_);
+        opened = Open(host_path);
     }
     return opened;
 }
@@ -763,7 +789,7 @@ int FileOpener::DirectoryFd(std::string_view directory) {
     if (found == directories_.end()) {
         if (directories_.size() >= kMostDirectories) CloseDirectories();
         std::string name(directory);
-        int fd = open(name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        int fd = OpenAnyLength(AT_FDCWD, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0 && errno == EMFILE) return -1;  // worth another try later
         if (fd >= 0 && keep_directories_) fd = MoveAboveFiles(fd);
         found = directories_.emplace(std::move(name), fd).first;

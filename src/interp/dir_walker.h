@@ -6,8 +6,11 @@
 #include <string>
 
 // Walks `directory` depth first in listing order. Files are entered with the
-// source path directory + name; directories are walked when `recurse` is on;
-// anything else (FIFOs, sockets, links to directories) is skipped with a notice.
+// source path directory + name in host form (the names exactly as listed);
+// directories are walked when `recurse` is on; anything else (FIFOs, sockets,
+// links to directories) is skipped with a notice. Each listing is read whole
+// and closed before the walk descends, so a tree of any depth costs a few
+// descriptors at a time.
 void add_a_dir(std::string base_directory, std::string directory, bool recurse);
 // Removes from the front of `path` what it shares with `base_directory`.
 void DirAccordingTo(const std::string& base_directory, std::string& path);

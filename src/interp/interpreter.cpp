@@ -102,7 +102,9 @@ void RunAddFile() {
     } else if (size.value() > archive_format::kMaxDataSize) {
         Fail("\n Error : File Too Large For Archive " + source + "! \n");
     } else {
-        system_add_file(source, stored_name, static_cast<std::int32_t>(size.value()));
+        // Listed in host form; a backslash typed here was a separator.
+        system_add_file(host::ToHostPath(source), stored_name,
+                        static_cast<std::int32_t>(size.value()));
     }
 }
 
@@ -223,10 +225,15 @@ void RunLine(const std::string& line) {
     }
 }
 
-// Reports a script that could not be opened or was cut by the line store.
+// Reports a script that could not be opened, was too large to load or was
+// cut by the line store.
 void ReportScriptLoad(const std::string& path, bool report_missing_script) {
     if (GetScriptSize() == 0) {  // a loaded script has at least one line
-        if (report_missing_script) Fail("\n Error : Cannot Open Script " + path + "! \n");
+        if (GetScriptError() == kScriptTooLarge) {
+            Fail("\n Error : Script Too Large " + path + "! \n");
+        } else if (report_missing_script) {
+            Fail("\n Error : Cannot Open Script " + path + "! \n");
+        }
     } else if (GetScriptSize() == kMaxScriptLines && GetScriptError() == kScriptTooLong) {
         Fail(std::string(kScriptTooLong) + "\n");
     }

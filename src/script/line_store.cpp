@@ -1,5 +1,7 @@
 #include "script/line_store.h"
 
+#include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "host/host.h"
@@ -31,6 +33,47 @@ bool StoreEndedLine(std::string line) {
     return StoreLine(std::move(line));
 }
 
+// How reading a script file ended.
+enum class LoadEnd {
+    Complete,    // every line stored
+    StoreFull,   // lines beyond the store's capacity were left unread
+    TooLarge,    // the file or one of its lines exceeds the size limits
+    Unreadable,  // a directory, or a read failure
+};
+
+// Reads the file line by line into the store; never more than one byte
+// beyond the size limit of the whole script.
+LoadEnd LoadLines(host::File& file) {
+    std::string pending;  // the line being read, up to its line feed
+    std::string buffer(65536, '\0');
+    std::size_t total = 0;
+    for (;;) {
+        const std::size_t wanted = std::min(buffer.size(), kMaxScriptBytes + 1 - total);
+        auto got = file.Read(buffer.data(), wanted);
+        if (!got) return LoadEnd::Unreadable;
+        if (got.value() == 0) break;
+        total += got.value();
+        if (total > kMaxScriptBytes) return LoadEnd::TooLarge;
+        std::string_view chunk(buffer.data(), got.value());
+        for (;;) {
+            const std::size_t feed = chunk.find('\n');
+            pending.append(chunk.substr(0, feed));
+            if (pending.size() > kMaxScriptLineBytes) return LoadEnd::TooLarge;
+            if (feed == std::string_view::npos) break;
+            if (!StoreEndedLine(std::exchange(pending, std::string()))) return LoadEnd::StoreFull;
+            chunk.remove_prefix(feed + 1);
+        }
+    }
+    // The text after the last line feed is the last line. When the store is
+    // already full and that text is empty, the script ended with its last
+    // stored line: nothing was cut.
+    if (programsize >= kMaxScriptLines) {
+        return pending.empty() ? LoadEnd::Complete : LoadEnd::StoreFull;
+    }
+    StoreLine(std::move(pending));
+    return LoadEnd::Complete;
+}
+
 }  // namespace
 
 void ReadScript(std::string path) {
@@ -41,26 +84,18 @@ void ReadScript(std::string path) {
         scriptlasterror = kScriptCannotOpen;
         return;
     }
-    std::string pending;  // the line being read, up to its line feed
-    std::string buffer(65536, '\0');
-    for (;;) {
-        auto got = file.value().Read(buffer.data(), buffer.size());
-        if (!got) {
-            programsize = 0;  // a directory, or a read failure: nothing usable
+    switch (LoadLines(file.value())) {
+        case LoadEnd::Complete: break;
+        case LoadEnd::StoreFull: scriptlasterror = kScriptTooLong; break;
+        case LoadEnd::TooLarge:
+            programsize = 0;  // no line of it runs
+            scriptlasterror = kScriptTooLarge;
+            break;
+        case LoadEnd::Unreadable:
+            programsize = 0;  // nothing usable
             scriptlasterror = kScriptCannotOpen;
-            return;
-        }
-        if (got.value() == 0) break;
-        for (std::size_t i = 0; i < got.value(); ++i) {
-            if (buffer[i] != '\n') {
-                pending += buffer[i];
-            } else if (!StoreEndedLine(std::exchange(pending, std::string()))) {
-                scriptlasterror = kScriptTooLong;
-                return;
-            }
-        }
+            break;
     }
-    if (!StoreLine(std::move(pending))) scriptlasterror = kScriptTooLong;
 }
 
 bool ScriptEOF() { return programpoint >= programsize; }

@@ -182,7 +182,7 @@ TEST_F(ChangingSource, RecordKeepsItsMeasuredSizeAtEveryBufferEdge) {
         AddSource("after", "after", "after.txt");
         const std::string changing = scratch.Path("src/changing");
         SetPackSourceHook([&](const std::string& source) {
-            if (source != scratch.ProgramPath("src/changing")) return;
+            if (source != changing) return;
             if (new_size > static_cast<off_t>(kOriginal)) {
                 WriteBytes(changing, original + std::string(new_size - kOriginal, 'g'));
             } else {

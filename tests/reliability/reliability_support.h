@@ -1,11 +1,13 @@
 // Shared tools of the reliability suite: the real program run as a child
-// process (with a file-size limit, a deadline, its peak memory measured),
+// process (with a file-size or open-files limit, as an unprivileged user,
+// with a deadline, its peak memory measured),
 // job scripts, a model of what the directory walker packs, a file-for-file
 // comparison of two trees, and sentinels that prove nothing was touched
 // outside an output directory.
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -56,7 +58,12 @@ inline void Figure(const std::string& family, const std::string& text) {
 struct Limits {
     std::optional<rlim_t> file_size;  // RLIMIT_FSIZE, with SIGXFSZ ignored
     bool measure_memory = false;      // fill Ended::max_rss_kib with the program's peak
+    std::optional<rlim_t> open_files{};  // RLIMIT_NOFILE
+    std::optional<uid_t> user{};         // run as this user (and group of the same number)
 };
+
+// The unprivileged user that permission tests run the program as.
+inline constexpr uid_t kNobody = 65534;
 
 struct Ended {
     bool exited = false;
@@ -94,6 +101,14 @@ public:
                 signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
                 const rlimit limit{*limits.file_size, *limits.file_size};
                 setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (limits.open_files) {
+                const rlimit limit{*limits.open_files, *limits.open_files};
+                setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            if (limits.user && (setgroups(0, nullptr) != 0 || setgid(*limits.user) != 0 ||
+                                setuid(*limits.user) != 0)) {
+                _exit(125);
             }
             std::vector<char*> args;
             for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

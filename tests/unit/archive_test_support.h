@@ -20,6 +20,7 @@
 #include "archive/job_state.h"
 #include "archive/outcome.h"
 #include "archive/writer.h"
+#include "host/host.h"
 #include "scratch_dir.h"
 
 namespace archive_testing {
@@ -129,9 +130,10 @@ protected:
         WriteBytes(scratch.Path("src/" + file_name), content);
         AddListed(scratch.ProgramPath("src/" + file_name), stored_name);
     }
-    // Lists a source path (program form) as it is, whether it exists or not.
+    // Lists a source path given in program form, as ADDFILE does: in host
+    // form, whether it exists or not.
     static void AddListed(const std::string& source, const std::string& stored_name) {
-        system_add_file(source, stored_name, 0);
+        system_add_file(host::ToHostPath(source), stored_name, 0);
     }
     std::string Out(const std::string& relative) const { return scratch.Path("out/" + relative); }
     std::string ArchiveBytes(const std::string& name = "a.vk") const { return ReadBytes(Out(name)); }

@@ -121,6 +121,24 @@ TEST_F(ArchiveWriterTest, LeftOutEntryDoesNotDisturbItsNeighbours) {
     }
 }
 
+TEST_F(ArchiveWriterTest, SourcesAreOpenedByTheirExactNameAndShownInProgramForm) {
+    // "a\\b" is a file of its own beside the directory "a" holding "b".
+    std::filesystem::create_directories(scratch.Path("src/a"));
+    WriteBytes(scratch.Path("src/a/b"), "inner");
+    WriteBytes(scratch.Path("src/a\\b"), "outer");
+    refresh_draw = 100;
+    const std::string exact_name = std::string("a\\b") + '\0' + "a\\b";
+    system_add_file(scratch.Path("src/a/b"), "a\\b", 5);
+    system_add_file(scratch.Path("src/a\\b"), exact_name, 5);
+    system_add_file(scratch.Path("src/c\\d"), "c\\d", 0);  // missing
+
+    EXPECT_EQ(Pack(), Opening(3) + "\n Error : Cannot Open File " + scratch.ProgramPath("src/c/d") +
+                          "! \n\n");
+    EXPECT_EQ(Records(),
+              (std::vector<StoredRecord>{{"a\\b", "inner"}, {exact_name, "outer"}}));
+    EXPECT_EQ(RunOutcome(), Outcome::Failed);
+}
+
 TEST_F(ArchiveWriterTest, ArchiveInTheMakingIsRecognisedUnderAnotherName) {
     refresh_draw = 100;
     const std::string alias = Out("alias");
@@ -165,7 +183,7 @@ TEST_F(ArchiveWriterTest, SourceChangedWhilePackedKeepsItsMeasuredSize) {
         AddSource("changing", original, "changing.bin");
         AddSource("after", "after", "after.txt");
         SetPackSourceHook([&](const std::string& source) {
-            if (source == scratch.ProgramPath("src/changing")) {
+            if (source == changing) {
                 ASSERT_EQ(truncate(changing.c_str(), row.new_size), 0);
             }
         });

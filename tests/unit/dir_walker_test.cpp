@@ -3,6 +3,7 @@
 #include "interp/dir_walker.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,8 +19,10 @@
 namespace {
 
 using testing_support::CaptureStdout;
+using testing_support::ProgramForm;
 using testing_support::ScratchDir;
 using testing_support::WriteBytes;
+using testing_support::WriteBytesAt;
 
 struct Entry {
     std::string source;
@@ -68,11 +71,11 @@ protected:
 TEST_F(DirWalkerTest, RecursiveWalkIsDepthFirstInByteOrder) {
     std::string output = CaptureStdout([&] { add_a_dir(Data(), Data("photos"), true); });
     EXPECT_EQ(output, "");
-    const std::string photos = Data("photos\\");
+    const std::string photos = scratch.Path("data/photos/");
     EXPECT_EQ(ActionList(), (std::vector<Entry>{
                                 {photos + "B.jpg", "photos\\B.jpg", 0},
                                 {photos + "a.jpg", "photos\\a.jpg", 1},
-                                {photos + "trips\\b.jpg", "photos\\trips\\b.jpg", 3},
+                                {photos + "trips/b.jpg", "photos\\trips\\b.jpg", 3},
                                 {photos + "z.jpg", "photos\\z.jpg", 2},
                             }));
     EXPECT_EQ(RunOutcome(), Outcome::Clean);
@@ -81,7 +84,7 @@ TEST_F(DirWalkerTest, RecursiveWalkIsDepthFirstInByteOrder) {
 TEST_F(DirWalkerTest, SingleDirectoryWithFlatNames) {
     preserve_directory_tree = false;
     add_a_dir(Data(), Data("photos\\"), false);
-    const std::string photos = Data("photos\\");
+    const std::string photos = scratch.Path("data/photos/");
     EXPECT_EQ(ActionList(), (std::vector<Entry>{
                                 {photos + "B.jpg", "B.jpg", 0},
                                 {photos + "a.jpg", "a.jpg", 1},
@@ -101,30 +104,89 @@ TEST_F(DirWalkerTest, SkipsWhatIsNeitherFileNorDirectory) {
                           "\nSkipping " + dir + "fifo: not a regular file or directory\n" +
                           "\nSkipping " + dir + "loop: not a regular file or directory\n");
     EXPECT_EQ(ActionList(), (std::vector<Entry>{
-                                {dir + "b.jpg", "photos\\trips\\b.jpg", 3},
-                                {dir + "same.jpg", "photos\\trips\\same.jpg", 3},
+                                {trips + "b.jpg", "photos\\trips\\b.jpg", 3},
+                                {trips + "same.jpg", "photos\\trips\\same.jpg", 3},
                             }));
     EXPECT_EQ(RunOutcome(), Outcome::Clean);
 }
 
-TEST_F(DirWalkerTest, ListingFailuresPrintErrnoWithoutLineBreak) {
+TEST_F(DirWalkerTest, ListingFailures) {
+    ASSERT_EQ(symlink("loop", scratch.Path("data/loop").c_str()), 0);
+    const std::string too_long_name(300, 'n');
     struct Case {
         const char* name;
         std::string directory;
-        int code;
+        std::string printed;
     };
     const std::vector<Case> cases = {
-        {"missing directory", Data("nothere"), ENOENT},
-        {"path through a file", Data("photos\\a.jpg\\x"), ENOTDIR},
+        // A missing directory and a file are what they always were: the
+        // errno, without a line break.
+        {"missing directory", Data("nothere"),
+         "INTERNAL ERROR STARTING.. " + std::to_string(ENOENT)},
+        {"path through a file", Data("photos\\a.jpg\\x"),
+         "INTERNAL ERROR STARTING.. " + std::to_string(ENOTDIR)},
+        {"link loop", Data("loop"), "\nCannot read " + Data("loop") +
+                                        ": open: Too many levels of symbolic links\n"},
+        {"name too long", Data(too_long_name),
+         "\nCannot read " + Data(too_long_name) + ": open: File name too long\n"},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
         ResetOutcome();
         std::string output = CaptureStdout([&] { add_a_dir(Data(), row.directory, true); });
-        EXPECT_EQ(output, "INTERNAL ERROR STARTING.. " + std::to_string(row.code));
+        EXPECT_EQ(output, row.printed);
         EXPECT_EQ(actions_size, 0);
         EXPECT_EQ(RunOutcome(), Outcome::Failed);
     }
+}
+
+TEST_F(DirWalkerTest, BackslashesInNamesKeepTheExactName) {
+    // "a\b" beside the directory "a" that holds "b": one program form for
+    // two files. And "c" inside the directory "x\y".
+    const std::string root = scratch.Path("data/odd/");
+    std::filesystem::create_directories(root + "a");
+    std::filesystem::create_directories(root + "x\\y");
+    WriteBytes(root + "a/b", "inner");
+    WriteBytes(root + "a\\b", "outer");
+    WriteBytes(root + "x\\y/c", "c");
+    const std::string nul(1, '\0');
+    struct Case {
+        const char* name;
+        bool preserve;
+        std::vector<std::string> stored_names;
+    };
+    const std::vector<Case> cases = {
+        {"tree preserved", true,
+         {"a\\b", "a\\b" + nul + "a\\b", "x\\y\\c" + nul + "x\\y/c"}},
+        {"bare names", false, {"b", "a\\b" + nul + "a\\b", "c"}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ResetJobState();
+        preserve_directory_tree = row.preserve;
+        std::string output = CaptureStdout([&] { add_a_dir(Data("odd"), Data("odd"), true); });
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(ActionList(), (std::vector<Entry>{
+                                    {root + "a/b", row.stored_names[0], 5},
+                                    {root + "a\\b", row.stored_names[1], 5},
+                                    {root + "x\\y/c", row.stored_names[2], 1},
+                                }));
+    }
+}
+
+TEST_F(DirWalkerTest, WalksPastPathMax) {
+    const std::string level(200, 'd');
+    constexpr int kDepth = 25;  // about 5000 bytes below data/deep
+    std::filesystem::create_directories(scratch.Path("data/deep"));
+    const int deepest = testing_support::MakeDirectoryChain(scratch.Path("data/deep"), level, kDepth);
+    WriteBytesAt(deepest, "file", "deep");
+    close(deepest);
+    const std::string below = testing_support::ChainPath(level, kDepth);
+    std::string output = CaptureStdout([&] { add_a_dir(Data(), Data("deep"), true); });
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(ActionList(), (std::vector<Entry>{{scratch.Path("data/deep/" + below + "file"),
+                                                 ProgramForm("deep/" + below + "file"), 4}}));
+    EXPECT_EQ(RunOutcome(), Outcome::Clean);
 }
 
 TEST_F(DirWalkerTest, FileOfTwoGibibytesIsRefusedWithALine) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -46,21 +47,17 @@ std::string KindName(host::EntryKind kind) {
     return "?";
 }
 
-// Every entry of a listing as "name kind size", in the order given.
-std::vector<std::string> ListAll(const std::string& directory) {
-    auto listing = host::DirectoryListing::Open(directory);
+// Every entry of a listing as "name kind size", in the order given, with
+// the failed call of an entry that could not be examined.
+std::vector<std::string> ListAll(const std::string& host_directory) {
+    auto listing = host::DirectoryListing::Open(host_directory);
     EXPECT_TRUE(listing.ok()) << listing.error().Text();
     std::vector<std::string> lines;
     if (!listing) return lines;
-    for (;;) {
-        auto next = listing.value().Next();
-        EXPECT_TRUE(next.ok());
-        if (!next || !next.value()) break;
-        const host::DirEntry& entry = *next.value();
-        lines.push_back(entry.name + " " + KindName(entry.kind) + " " + std::to_string(entry.size));
+    for (const host::DirEntry& entry : listing.value().entries()) {
+        lines.push_back(entry.name + " " + KindName(entry.kind) + " " + std::to_string(entry.size) +
+                        (entry.error ? " " + entry.error->Text() : ""));
     }
-    auto after_end = listing.value().Next();
-    EXPECT_TRUE(after_end.ok() && !after_end.value()) << "the end of a listing stays the end";
     return lines;
 }
 
@@ -144,7 +141,7 @@ TEST(HostDirectory, CreateDirectoryMakesOneLevelAndReportsWhy) {
                                           {scratch.ProgramPath(R"(file\sub)"), ENOTDIR}});
 }
 
-TEST(HostListing, DotEntriesFirstThenByteOrderWithKinds) {
+TEST(HostListing, ByteOrderWithKindsAndNoDotEntries) {
     ScratchDir scratch;
     WriteBytes(scratch.Path("B"), "bbb");
     WriteBytes(scratch.Path("\xC3\xA4"), "12345");  // a-umlaut in UTF-8
@@ -155,28 +152,30 @@ TEST(HostListing, DotEntriesFirstThenByteOrderWithKinds) {
     symlink("B", scratch.Path("link_file").c_str());
     symlink("a", scratch.Path("link_dir").c_str());
     symlink("nothing", scratch.Path("broken").c_str());
+    symlink("loop", scratch.Path("loop").c_str());
+    WriteBytes(scratch.Path("a\\b"), "1");  // a backslash is part of the name
 
     // Byte order: upper case before '_' before lower case before UTF-8 bytes.
     const std::vector<std::string> expected = {
-        ". directory 0",    ".. directory 0", "B file 3",         "_x other 0",
-        "a directory 0",    "broken other 0", "link_dir other 0", "link_file file 3",
+        "B file 3",         "_x other 0",   "a directory 0",  "a\\b file 1",
+        "broken other 0",   "link_dir other 0", "link_file file 3", "loop other 0",
         "sock other 0",     "\xC3\xA4 file 5",
     };
-    EXPECT_EQ(ListAll(scratch.ProgramPath("")), expected);
+    EXPECT_EQ(ListAll(scratch.path()), expected);
 }
 
-TEST(HostListing, EmptyDirectoryHoldsOnlyTheDotEntries) {
+TEST(HostListing, EmptyDirectoryHasNoEntries) {
     ScratchDir scratch;
-    EXPECT_EQ(ListAll(scratch.ProgramPath("")),
-              (std::vector<std::string>{". directory 0", ".. directory 0"}));
+    EXPECT_EQ(ListAll(scratch.path()), std::vector<std::string>{});
 }
 
 TEST(HostListing, MissingDirectoryOrRegularFileCannotBeListed) {
     ScratchDir scratch;
     WriteBytes(scratch.Path("file"), "x");
     const std::vector<FailingPath> refused = {
-        {scratch.ProgramPath("missing"), ENOENT},
-        {scratch.ProgramPath("file"), ENOTDIR},
+        {scratch.Path("missing"), ENOENT},
+        {scratch.Path("file"), ENOTDIR},
+        {scratch.Path("file/"), ENOTDIR},
     };
     for (const FailingPath& row : refused) {
         SCOPED_TRACE(row.path);
@@ -185,6 +184,72 @@ TEST(HostListing, MissingDirectoryOrRegularFileCannotBeListed) {
         EXPECT_EQ(listing.error().code, row.code);
         EXPECT_STRNE(listing.error().call, "");
     }
+}
+
+// ---- Paths beyond PATH_MAX -------------------------------------------------------
+
+class HostLongPathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const int deepest = testing_support::MakeDirectoryChain(scratch.path(), kLevel, kDepth);
+        testing_support::WriteBytesAt(deepest, "file", "deep");
+        ASSERT_EQ(mkdirat(deepest, "sub", 0755), 0);
+        ASSERT_EQ(symlinkat(".", deepest, "link"), 0);
+        close(deepest);
+        ASSERT_GT(Deep().size(), static_cast<std::size_t>(PATH_MAX));
+    }
+    // Host path of the deepest directory, ending in '/'.
+    std::string Deep() const { return scratch.Path(testing_support::ChainPath(kLevel, kDepth)); }
+    static std::string ReadAll(host::File& file) {
+        std::string bytes(16, '\0');
+        auto got = file.ReadFull(bytes.data(), bytes.size());
+        return got ? bytes.substr(0, got.value()) : "read failed";
+    }
+
+    static inline const std::string kLevel = std::string(200, 'd');
+    static constexpr int kDepth = 30;  // 30 levels of 201 bytes: about 6000 bytes
+    ScratchDir scratch;
+};
+
+TEST_F(HostLongPathTest, ListingsAndFilesAreReachedOneLevelAtATime) {
+    EXPECT_EQ(ListAll(Deep()),
+              (std::vector<std::string>{"file file 4", "link other 0", "sub directory 0"}));
+    EXPECT_EQ(ListAll(Deep() + "sub"), std::vector<std::string>{});
+
+    auto by_program_path = host::File::OpenForReading(ProgramForm(Deep() + "file"));
+    ASSERT_TRUE(by_program_path.ok()) << by_program_path.error().Text();
+    EXPECT_EQ(ReadAll(by_program_path.value()), "deep");
+
+    host::FileOpener opener;
+    ScopedCurrentDirectory inside(scratch.path());
+    const std::string relative = testing_support::ChainPath(kLevel, kDepth) + "file";
+    for (const std::string& path : {Deep() + "file", relative}) {
+        SCOPED_TRACE(path.substr(0, 40));
+        auto opened = opener.OpenForReading(path);
+        ASSERT_TRUE(opened.ok()) << opened.error().Text();
+        EXPECT_EQ(ReadAll(opened.value()), "deep");
+    }
+}
+
+TEST_F(HostLongPathTest, NoDirectoryBeyondTheFirstCallIsALink) {
+    // Through "link" (a link to its own directory) the file would be found
+    // by a path short enough for one call; down here a link is refused.
+    ASSERT_EQ(mkdir((Deep() + "sub/inner").c_str(), 0755), -1) << "too long for one call";
+    for (const std::string& path : {Deep() + "link/file", Deep() + "link/sub", Deep() + "link/"}) {
+        SCOPED_TRACE(path.substr(path.size() - 20));
+        auto listing = host::DirectoryListing::Open(path);
+        ASSERT_FALSE(listing.ok());
+        EXPECT_TRUE(listing.error().code == ELOOP || listing.error().code == ENOTDIR)
+            << listing.error().Text();
+        host::FileOpener opener;
+        auto opened = opener.OpenForReading(path);
+        ASSERT_FALSE(opened.ok());
+        EXPECT_TRUE(opened.error().code == ELOOP || opened.error().code == ENOTDIR)
+            << opened.error().Text();
+    }
+    auto missing = host::File::OpenForReading(ProgramForm(Deep() + "missing"));
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().code, ENOENT);
 }
 
 // ---- Files ---------------------------------------------------------------------

@@ -1,7 +1,9 @@
 #include "script/line_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -15,6 +17,8 @@ using testing_support::WriteBytes;
 
 constexpr const char* kCannotOpen = "Unable to open script file";
 constexpr const char* kTooLong = "Script too long: lines after 65536 are not run";
+constexpr const char* kTooLarge = "Script too large: more than 64 MiB, or a line of more than 1 MiB";
+constexpr std::size_t kMiB = 1 << 20;
 
 class LineStoreTest : public ::testing::Test {
 protected:
@@ -115,7 +119,9 @@ TEST_F(LineStoreTest, StopsAt65536LinesAndSaysSo) {
     const std::vector<Row> rows = {
         {"exactly 65536 lines, no final line feed", NumberedLines(65535) + "line65535",
          "line65535", ""},
-        {"65536 line feeds make 65537 lines", NumberedLines(65536), "line65535", kTooLong},
+        {"65536 lines ended by a line feed: nothing is cut", NumberedLines(65536), "line65535", ""},
+        {"one more character after them", NumberedLines(65536) + "x", "line65535", kTooLong},
+        {"an empty line more after them", NumberedLines(65536) + "\n", "line65535", kTooLong},
         {"far more lines", NumberedLines(70000), "line65535", kTooLong},
     };
     for (const Row& row : rows) {
@@ -127,6 +133,57 @@ TEST_F(LineStoreTest, StopsAt65536LinesAndSaysSo) {
         EXPECT_EQ(commands[65535], row.last_line);
         EXPECT_EQ(GetScriptError(), row.error);
     }
+}
+
+// A file of `size` zero bytes that takes no room on disk, with a line feed
+// at each of `feeds`.
+void MakeSparseScript(const std::string& host_path, std::size_t size,
+                      const std::vector<std::size_t>& feeds) {
+    const int fd = open(host_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+    for (std::size_t at : feeds) ASSERT_EQ(pwrite(fd, "\n", 1, static_cast<off_t>(at)), 1);
+    close(fd);
+}
+
+// Line feeds every MiB: lines of 1 MiB - 1 bytes, well within the line limit.
+std::vector<std::size_t> FeedsEveryMiB(std::size_t size) {
+    std::vector<std::size_t> feeds;
+    for (std::size_t at = kMiB - 1; at < size; at += kMiB) feeds.push_back(at);
+    return feeds;
+}
+
+TEST_F(LineStoreTest, ScriptsBeyondTheSizeLimitsLoadNoLine) {
+    struct Row {
+        const char* what;
+        std::size_t size;
+        std::vector<std::size_t> feeds;
+        std::uint32_t lines;  // 0: refused
+    };
+    const std::vector<Row> rows = {
+        {"a line of exactly 1 MiB", kMiB + 2, {kMiB}, 2},
+        {"a line of 1 MiB and one byte", kMiB + 2, {kMiB + 1}, 0},
+        {"a last line of 1 MiB and one byte", kMiB + 1, {}, 0},
+        {"a script of exactly 64 MiB", 64 * kMiB, FeedsEveryMiB(64 * kMiB), 65},
+        {"a script of 64 MiB and one byte", 64 * kMiB + 1, FeedsEveryMiB(64 * kMiB + 1), 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ResetScriptStore();
+        Load("an earlier script\nof two lines");
+        MakeSparseScript(scratch.Path("big.txt"), row.size, row.feeds);
+        ReadScript(scratch.ProgramPath("big.txt"));
+        EXPECT_EQ(GetScriptSize(), row.lines);
+        EXPECT_EQ(GetScriptError(), row.lines == 0 ? kTooLarge : "");
+        EXPECT_EQ(ScriptEOF(), row.lines == 0);
+    }
+}
+
+TEST_F(LineStoreTest, AnEndlessSourceIsRefusedAfterItsFirstMiB) {
+    ASSERT_EQ(symlink("/dev/zero", scratch.Path("zero.txt").c_str()), 0);
+    ReadScript(scratch.ProgramPath("zero.txt"));
+    EXPECT_EQ(GetScriptSize(), 0u);
+    EXPECT_EQ(GetScriptError(), kTooLarge);
 }
 
 TEST_F(LineStoreTest, TakeAndAdvanceMatchesTakeThenContinue) {

@@ -3,10 +3,13 @@
 // capture of what the code under test prints on standard output.
 #pragma once
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +83,38 @@ inline void WriteBytes(const std::string& host_path, const std::string& bytes) {
 inline std::string ReadBytes(const std::string& host_path) {
     std::ifstream in(host_path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Makes `depth` directories named `name`, each inside the one before, below
+// the directory `root` (host path). Each is made and entered from the one
+// above it, so the chain may reach far past PATH_MAX. Returns a descriptor
+// of the deepest; the caller closes it.
+inline int MakeDirectoryChain(const std::string& root, const std::string& name, int depth) {
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < depth && fd >= 0; ++level) {
+        if (mkdirat(fd, name.c_str(), 0755) != 0 && errno != EEXIST) break;
+        const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = next;
+    }
+    if (fd < 0) throw std::runtime_error("cannot make a chain of directories in " + root);
+    return fd;
+}
+
+// `name` + '/' `depth` times: the relative path to the deepest of a chain.
+inline std::string ChainPath(const std::string& name, int depth) {
+    std::string path;
+    for (int level = 0; level < depth; ++level) path += name + "/";
+    return path;
+}
+
+// Writes exactly these bytes to a file in an open directory.
+inline void WriteBytesAt(int directory_fd, const std::string& name, const std::string& bytes) {
+    const int fd = openat(directory_fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        throw std::runtime_error("cannot write " + name);
+    }
+    close(fd);
 }
 
 // `count` bytes of a repeating, non-trivial pattern, so that a copy that

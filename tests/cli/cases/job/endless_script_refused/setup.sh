@@ -1,0 +1,1 @@
+ln -s /dev/zero z.vkjob
