@@ -53,6 +53,35 @@ TEST(ArchiveFormatFields, RecordHeaderKeepsSizeBeforeNameLength) {
     EXPECT_EQ(decoded.name_length, -5);
 }
 
+TEST(ArchiveFormatNames, ExtendedNameSplitsAtItsNulsAndMustMirrorItsProgramForm) {
+    namespace fmt = archive_format;
+    const std::string extended = fmt::WithExactName("x\\y\\c", "x\\y/c");
+    EXPECT_EQ(extended, std::string("x\\y\\c\0x\\y/c", 11));
+    struct Case {
+        std::string field;
+        std::string program;
+        std::string exact;
+        bool matches;
+    };
+    const std::vector<Case> cases = {
+        {"plain\\name", "plain\\name", "", false},
+        {extended, "x\\y\\c", "x\\y/c", true},
+        {std::string("a\\b\0a\\b\0words", 13), "a\\b", "a\\b", true},  // ends at the next NUL
+        {std::string("c.txt\0", 6), "c.txt", "", false},
+        {std::string("c.txt\0junk", 10), "c.txt", "junk", false},
+        {std::string("a/b\0a/b", 7), "a/b", "a/b", false},     // '/' only stands for '\\'
+        {std::string("a\\b\0a/c", 7), "a\\b", "a/c", false},
+        {std::string("ab\0a", 4), "ab", "a", false},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.program + " | " + row.exact);
+        const fmt::StoredNameParts parts = fmt::SplitStoredName(row.field);
+        EXPECT_EQ(parts.program, row.program);
+        EXPECT_EQ(parts.exact, row.exact);
+        if (!row.exact.empty()) EXPECT_EQ(fmt::ExactNameMatches(parts.program, parts.exact), row.matches);
+    }
+}
+
 using ArchiveFormatTest = ArchiveTest;
 
 TEST_F(ArchiveFormatTest, OneSmallFileGivesTheDocumentedTwentyEightBytes) {
