@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -143,6 +145,34 @@ TEST_F(ArchiveFormatTest, RoundTripRestoresEveryFileByteForByte) {
         std::replace(host_name.begin(), host_name.end(), '\\', '/');
         EXPECT_EQ(ReadBytes(scratch.Path("restored/" + host_name)), row.content);
     }
+    EXPECT_EQ(RunOutcome(), Outcome::Clean);
+}
+
+TEST_F(ArchiveFormatTest, ExtendedNamesRoundTripBesideTheirLookalikes) {
+    using archive_format::WithExactName;
+    // Listed as the directory walker lists a tree holding a file "a\\b"
+    // beside the directory "a" with "b", and a directory "x\\y" with "c".
+    AddSource("one", "in a", "a\\b");
+    AddSource("two", "backslash", WithExactName("a\\b", "a\\b"));
+    AddSource("three", "in x\\y", WithExactName("x\\y\\c", "x\\y/c"));
+    // A name that climbed out keeps its exact form once the climb is taken off.
+    AddSource("four", "climbed", WithExactName("..\\p\\q", "../p\\q"));
+    CaptureStdout([] { pack2files("a.vk"); });
+    DIR_OUT = scratch.ProgramPath("restored") + "\\";
+    const std::string transcript =
+        CaptureStdout([&] { unpackfiles(scratch.ProgramPath("out\\a.vk")); });
+
+    EXPECT_TRUE(transcript.ends_with("\n\n....")) << transcript;
+    const std::map<std::string, std::string> expected = {
+        {"a/b", "in a"}, {"a\\b", "backslash"}, {"x\\y/c", "in x\\y"}, {"p\\q", "climbed"}};
+    std::map<std::string, std::string> restored;
+    const std::filesystem::path root = scratch.Path("restored");
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) {
+            restored[entry.path().lexically_relative(root).string()] = ReadBytes(entry.path());
+        }
+    }
+    EXPECT_EQ(restored, expected);
     EXPECT_EQ(RunOutcome(), Outcome::Clean);
 }
 
