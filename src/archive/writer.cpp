@@ -12,7 +12,10 @@
 // The buffer is also written out before anything is printed, so the
 // transcript of a pack whose archive cannot be written stops where it would
 // stop if every record were written at once: nothing is printed for entries
-// after the one whose bytes failed to reach the archive.
+// after the one whose bytes failed to reach the archive. A source that fails
+// while it is read is taken back out, so it leaves nothing in the archive,
+// like a source that cannot be opened; only a failure to write the archive
+// itself gives the archive up.
 #include "archive/writer.h"
 
 #include <algorithm>
@@ -196,10 +199,8 @@ host::Status Say(ArchiveOutput& archive, const std::string& text) {
 host::Status ReportError(ArchiveOutput& archive, Outcome outcome, const std::string& what,
                          const std::string& subject, const std::string& reason = "") {
     const std::string reason_line = reason.empty() ? "" : reason + "\n";
-    if (host::Status said = Say(archive, "\n Error : " + what + " " + subject + "! \n" + reason_line);
-        !said) {
-        return said;
-    }
+    const std::string text = "\n Error : " + what + " " + subject + "! \n" + reason_line;
+    if (host::Status said = Say(archive, text); !said) return said;
     ReportOutcome(outcome);
     return {};
 }
@@ -358,13 +359,13 @@ host::Status MakeStorableName(ArchiveOutput& archive, const std::string& source,
     names::Storable made = names::MakeStorable(stored_name);
     if (!made.removed.empty()) {
         const std::string shown(fmt::SplitStoredName(stored_name).program);
-        if (host::Status said = Say(archive, "\nRemoving leading `" + made.removed + "' from `" +
-                                                 shown + "`\n");
-            !said) {
-            return said;
-        }
-        // Nothing is left of a name made of prefixes and ".." alone.
-        if (made.field.empty()) return ReportError(archive, Outcome::Failed, "Empty Name For Archive", source);
+        const std::string notice =
+            "\nRemoving leading `" + made.removed + "' from `" + shown + "`\n";
+        if (host::Status said = Say(archive, notice); !said) return said;
+    }
+    // Nothing is left of a name made of prefixes and ".." alone.
+    if (made.field.empty() && !made.removed.empty()) {
+        return ReportError(archive, Outcome::Failed, "Empty Name For Archive", source);
     }
     if (!names::FitsArchive(made.field)) {
         return ReportError(archive, Outcome::Failed, "Name Too Long For Archive", source);

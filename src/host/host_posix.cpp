@@ -128,7 +128,9 @@ Result<std::string> CurrentDirectory() {
     return FromHostPath(buffer);
 }
 
-Status CreateDirectory(const std::string& path) { return CreateDirectory(HostPath{ToHostPath(path)}); }
+Status CreateDirectory(const std::string& path) {
+    return CreateDirectory(HostPath{ToHostPath(path)});
+}
 
 Status CreateDirectory(const HostPath& path) {
     if (mkdir(path.text.c_str(), 0777) != 0) return LastError("mkdir");
@@ -322,7 +324,9 @@ Result<File> File::CreateReplacing(const HostPath& path) {
     return Error{EEXIST, "open"};
 }
 
-Result<File> File::CreateNew(const std::string& path) { return CreateNew(HostPath{ToHostPath(path)}); }
+Result<File> File::CreateNew(const std::string& path) {
+    return CreateNew(HostPath{ToHostPath(path)});
+}
 
 Result<File> File::CreateNew(const HostPath& path) {
     int fd = RetryOnInterrupt([&] {
