@@ -237,6 +237,23 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
 - A job script linked to /dev/zero filled the memory; a script over 64 MiB
   or with a line over 1 MiB is now refused whole (golden case
   \`job/endless_script_refused\`).
+- One source whose reading failed (such as \`/proc/self/mem\`) threw the whole
+  archive away as "Cannot Write Archive". Its record is now cut back out of
+  the archive and the source reported; a failed kernel copy is retried
+  through a buffer to tell a failing source from a failing archive
+  (\`SourceThatFailsWhileReadLeavesNothingBehind\`, \`FailedCopyNamesTheSideThatFailed\`,
+  cli \`pack/unreadable_source\`).
+- ADDDIR of \`..\\docs\` stored names beginning with \`..\\\`, which every unpack
+  then skipped. The writer now takes off what would climb out, by the rule
+  the reader keeps (\`StoredNamesFollowTheRuleTheReaderKeeps\`, cli
+  \`pack/names_climbing_out\`).
+- A stored name longer than 4,096 bytes was packed, and unpacking stopped at
+  it as damage, losing every file after it. The writer now refuses it (cli
+  \`pack/name_too_long\`).
+- The self-inclusion test also compared names ignoring letter case, so
+  \`Notes.dat\` was left out of an archive \`notes.dat\`; only device and inode
+  count now (\`FileNamedLikeTheArchiveInAnotherLetterCaseIsPacked\`, cli
+  \`pack/letter_case_not_self\`).
 
 ## Running it
 

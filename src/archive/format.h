@@ -35,26 +35,20 @@ inline constexpr std::size_t kDataSizeOffset = 0;
 inline constexpr std::size_t kNameLengthOffset = 4;
 inline constexpr std::size_t kRecordHeaderSize = 8;
 
-// A stored name is the name in the program's form (backslash separators).
-// A file whose own name holds a backslash cannot be told from a path in that
-// form, so its stored name goes on, after this byte, with the exact name
-// relative to where it was collected ('/' as the only separator, every other
-// byte as the file system names it), up to the next NUL or the end of the
-// field. Names without such a backslash are stored in the program's form alone.
+// ---- Stored names ----------------------------------------------------------
+//
+// A stored name is the program form of the name: backslash separators. A name
+// whose exact Linux form holds a backslash inside a component is extended:
+// the program form, one NUL, then the exact relative name with '/' as its
+// only separator (a backslash there is part of a component), ending at the
+// next NUL or the end of the field. Both forms have the same length and
+// differ only where the exact name has a '/'. The record's name length counts
+// the whole field.
 inline constexpr char kNameExtensionSeparator = '\0';
-
-// The stored name for a file named `program_name` in the program's form and
-// `exact_name` exactly: the program form alone unless the exact name holds a
-// backslash, the extended form otherwise.
-inline std::string WithExactName(std::string program_name, std::string_view exact_name) {
-    if (exact_name.find('\\') == std::string_view::npos) return program_name;
-    program_name += kNameExtensionSeparator;
-    program_name += exact_name;
-    return program_name;
-}
-
-// Longest stored name the reader accepts; anything longer marks a damaged archive.
+// Longest program form (the part before the NUL) the writer stores.
 inline constexpr std::int32_t kMaxNameLength = 4096;
+// Longest name field, extension included; a longer one marks a damaged archive.
+inline constexpr std::int32_t kMaxNameFieldLength = 16384;
 // The data size is a signed 32-bit count: files of 2 GiB or more do not fit.
 inline constexpr std::int64_t kMaxDataSize = std::numeric_limits<std::int32_t>::max();
 
@@ -63,6 +57,49 @@ inline constexpr std::size_t kCopyBufferSize = 65536;
 
 using HeaderBytes = std::array<char, kHeaderSize>;
 using RecordHeaderBytes = std::array<char, kRecordHeaderSize>;
+
+// A stored name extended by its exact form. The caller extends only names
+// whose exact form holds a backslash.
+inline std::string WithExactName(std::string_view program_name, std::string_view exact_name) {
+    std::string field(program_name);
+    field += kNameExtensionSeparator;
+    field += exact_name;
+    return field;
+}
+
+// The stored name for a file named `program_name` in the program's form and
+// `exact_name` exactly: the program form alone unless the exact name holds a
+// backslash, the extended form otherwise.
+inline std::string StoredNameFor(std::string program_name, std::string_view exact_name) {
+    if (exact_name.find('\\') == std::string_view::npos) return program_name;
+    return WithExactName(program_name, exact_name);
+}
+
+// A name field split into its parts; `exact` is empty when the name has no
+// exact form (no NUL, or nothing after it).
+struct StoredNameParts {
+    std::string_view program;
+    std::string_view exact;
+};
+
+inline StoredNameParts SplitStoredName(std::string_view field) {
+    const std::size_t separator = field.find(kNameExtensionSeparator);
+    if (separator == std::string_view::npos) return {field, {}};
+    std::string_view exact = field.substr(separator + 1);
+    exact = exact.substr(0, exact.find(kNameExtensionSeparator));  // ends at the next NUL
+    return {field.substr(0, separator), exact};
+}
+
+// Whether an exact name is the program form with each of its '/' made '\':
+// otherwise the record would show one name and create another.
+inline bool ExactNameMatches(std::string_view program_name, std::string_view exact_name) {
+    if (program_name.size() != exact_name.size()) return false;
+    for (std::size_t i = 0; i < exact_name.size(); ++i) {
+        const char expected = exact_name[i] == '/' ? '\\' : exact_name[i];
+        if (program_name[i] != expected) return false;
+    }
+    return true;
+}
 
 // ---- Little-endian fields ------------------------------------------------------
 

@@ -16,6 +16,7 @@
 
 #include "archive/format.h"
 #include "archive/job_state.h"
+#include "archive/names.h"
 #include "archive/outcome.h"
 #include "host/host.h"
 #include "paths/path_helpers.h"
@@ -37,13 +38,6 @@ struct ArchiveInput {
 // Whether reading goes on with the next record.
 enum class Step { Next, Stop };
 
-// A stored name made fit to be used under the output directory.
-struct OutputName {
-    bool safe = true;     // false: a ".." component would climb out of it
-    std::string removed;  // leading separators and drive prefixes taken off
-    std::string path;     // what remains, separators turned into backslashes
-};
-
 void ReportError(const std::string& what, const std::string& subject) {
     host::Print("\n Error : " + what + " " + subject + "! \n");
     ReportOutcome(Outcome::Failed);
@@ -57,58 +51,6 @@ void ReportCannotWrite(const std::string& stored_name) {
 Step ReportTruncated(const ArchiveInput& archive) {
     ReportError("Truncated Archive", archive.name);
     return Step::Stop;
-}
-
-// ---- Stored names ----------------------------------------------------------------
-
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-bool IsDrivePrefixAt(const std::string& name, std::size_t at) {
-    if (at + 1 >= name.size() || name[at + 1] != ':') return false;
-    const char letter = name[at];
-    return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
-}
-
-// Length of the run of separators and drive prefixes ("C:") at the start.
-std::size_t LeadingPrefixLength(const std::string& name) {
-    std::size_t length = 0;
-    for (;;) {
-        if (length < name.size() && IsSeparator(name[length])) {
-            ++length;
-        } else if (IsDrivePrefixAt(name, length)) {
-            length += 2;
-        } else {
-            return length;
-        }
-    }
-}
-
-bool HasParentComponent(const std::string& name) {
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = start;
-        while (end < name.size() && !IsSeparator(name[end])) ++end;
-        if (name.compare(start, end - start, "..") == 0) return true;
-        if (end == name.size()) return false;
-        start = end + 1;
-    }
-}
-
-OutputName MakeOutputName(const std::string& stored_name) {
-    OutputName output;
-    const std::size_t prefix = LeadingPrefixLength(stored_name);
-    // Looked for in what remains once the prefix is gone: "C:..\x" holds no
-    // ".." component until its drive prefix is removed.
-    if (HasParentComponent(stored_name.substr(prefix))) {
-        output.safe = false;
-        return output;
-    }
-    output.removed = stored_name.substr(0, prefix);
-    output.path = stored_name.substr(prefix);
-    for (char& c : output.path) {
-        if (c == '/') c = '\\';
-    }
-    return output;
 }
 
 // ---- Archive input ---------------------------------------------------------------
@@ -160,7 +102,7 @@ void ReportHeader(const fmt::HeaderBytes& header) {
     host::Print("\n");
 }
 
-bool IsTheArchive(const ArchiveInput& archive, const std::string& path) {
+bool IsTheArchive(const ArchiveInput& archive, const host::HostPath& path) {
     auto identity = host::IdentityOf(path);
     return identity && identity.value() == archive.identity;
 }
@@ -169,7 +111,7 @@ bool IsTheArchive(const ArchiveInput& archive, const std::string& path) {
 // never the archive being read, which a stored name may happen to match. A
 // link already under the name is replaced, not followed, so its target (which
 // may lie outside the output directory) is never written.
-std::optional<host::File> CreateOutput(const ArchiveInput& archive, const std::string& path) {
+std::optional<host::File> CreateOutput(const ArchiveInput& archive, const host::HostPath& path) {
     // A free name is taken at once: a file made new cannot be the archive.
     if (auto created = host::File::CreateNew(path)) return std::move(created.value());
     if (IsTheArchive(archive, path)) return std::nullopt;
@@ -180,14 +122,25 @@ std::optional<host::File> CreateOutput(const ArchiveInput& archive, const std::s
 
 // ---- Records ---------------------------------------------------------------------
 
+// The directory part of a path in host form, ending in '/'; empty when it has none.
+std::string DirectoryOf(const host::HostPath& path) {
+    const std::size_t slash = path.text.rfind('/');
+    return slash == std::string::npos ? std::string() : path.text.substr(0, slash + 1);
+}
+
 // Creates the directories a file needs, once for a run of files that share them.
-void CreateDirectoriesFor(const std::string& path, std::string& last_directory) {
-    const std::string directory = AnalyseFilename(path, kDirectoryPart);
+void CreateDirectoriesFor(const host::HostPath& path, std::string& last_directory) {
+    const std::string directory = DirectoryOf(path);
     if (directory.empty() || directory == last_directory) return;
     // Usually only the last level is missing: one call makes it. Otherwise
     // the levels are made one by one. A failure shows when the file is created.
-    const host::Status made = host::CreateDirectory(directory);
-    if (!made && made.error().code != EEXIST) (void)CreateDir(directory.c_str());
+    const host::Status made = host::CreateDirectory(host::HostPath{directory});
+    if (!made && made.error().code != EEXIST) {
+        for (std::size_t slash = directory.find('/', 1); slash != std::string::npos;
+             slash = directory.find('/', slash + 1)) {
+            (void)host::CreateDirectory(host::HostPath{directory.substr(0, slash)});
+        }
+    }
     last_directory = directory;
 }
 
@@ -208,9 +161,13 @@ Step WriteData(ArchiveInput& archive, host::File& output, const std::string& sto
     return Step::Next;
 }
 
-Step ExtractFile(ArchiveInput& archive, const std::string& stored_name, std::int32_t data_size,
+// Recreates one record's file. Every line about it shows the part of the
+// stored name before the NUL; the file is created under the exact name when
+// the record holds one.
+Step ExtractFile(ArchiveInput& archive, const fmt::StoredNameParts& name, std::int32_t data_size,
                  std::string& last_directory) {
-    const OutputName output_name = MakeOutputName(stored_name);
+    const std::string stored_name(name.program);
+    const names::OutputName output_name = names::MakeOutputName(name.program, name.exact);
     if (!output_name.safe) {
         host::Print("\nUnsafe name skipped `" + stored_name + "`\n");
         return PassOver(archive, data_size);
@@ -221,13 +178,13 @@ Step ExtractFile(ArchiveInput& archive, const std::string& stored_name, std::int
     // A directory along the name that is a link would lead out of the output
     // directory: the file is not written there. A file in the directory of
     // the file before it has nothing new to look at.
-    if (AnalyseFilename(output_name.path, kDirectoryPart) != last_directory &&
-        host::PassesThroughLink(output_name.path)) {
+    const host::HostPath path{output_name.path};
+    if (DirectoryOf(path) != last_directory && host::PassesThroughLink(path)) {
         ReportCannotWrite(stored_name);
         return PassOver(archive, data_size);
     }
-    CreateDirectoriesFor(output_name.path, last_directory);
-    std::optional<host::File> output = CreateOutput(archive, output_name.path);
+    CreateDirectoriesFor(path, last_directory);
+    std::optional<host::File> output = CreateOutput(archive, path);
     if (!output) {
         ReportCannotWrite(stored_name);
         return PassOver(archive, data_size);
@@ -237,7 +194,12 @@ Step ExtractFile(ArchiveInput& archive, const std::string& stored_name, std::int
 
 bool IsPlausible(const fmt::RecordHeader& header) {
     return header.data_size >= 0 && header.name_length >= 0 &&
-           header.name_length <= fmt::kMaxNameLength;
+           header.name_length <= fmt::kMaxNameFieldLength;
+}
+
+Step ReportDamage(const ArchiveInput& archive, std::int64_t record_offset) {
+    ReportError("Damaged Archive", archive.name + " at byte " + std::to_string(record_offset));
+    return Step::Stop;
 }
 
 Step UnpackRecord(ArchiveInput& archive, std::string& last_directory) {
@@ -247,19 +209,21 @@ Step UnpackRecord(ArchiveInput& archive, std::string& last_directory) {
     if (header_read == 0) return Step::Stop;  // the archive ends exactly after a record
     if (header_read < header_bytes.size()) return ReportTruncated(archive);
     const fmt::RecordHeader header = fmt::DecodeRecordHeader(header_bytes);
-    if (!IsPlausible(header)) {
-        ReportError("Damaged Archive", archive.name + " at byte " + std::to_string(record_offset));
-        return Step::Stop;
+    if (!IsPlausible(header)) return ReportDamage(archive, record_offset);
+    std::string field(static_cast<std::size_t>(header.name_length), '\0');
+    const std::size_t name_read = ReadArchive(archive, field.data(), field.size());
+    if (name_read == field.size()) {
+        const fmt::StoredNameParts name = fmt::SplitStoredName(field);
+        if (!name.exact.empty() && !fmt::ExactNameMatches(name.program, name.exact)) {
+            return ReportDamage(archive, record_offset);
+        }
+        return ExtractFile(archive, name, header.data_size, last_directory);
     }
-    std::string stored_name(static_cast<std::size_t>(header.name_length), '\0');
-    const std::size_t name_read = ReadArchive(archive, stored_name.data(), stored_name.size());
-    const bool name_complete = name_read == stored_name.size();
-    stored_name.resize(name_read);
-    stored_name.resize(std::char_traits<char>::length(stored_name.c_str()));  // names end at a NUL
-    if (name_complete) return ExtractFile(archive, stored_name, header.data_size, last_directory);
     // The archive ends inside the name: the file is still made, empty, under
-    // the part of the name that was read.
-    if (ExtractFile(archive, stored_name, 0, last_directory) == Step::Stop) return Step::Stop;
+    // the part of the name before the NUL that was read.
+    field.resize(name_read);
+    const fmt::StoredNameParts name{fmt::SplitStoredName(field).program, {}};
+    if (ExtractFile(archive, name, 0, last_directory) == Step::Stop) return Step::Stop;
     return ReportTruncated(archive);
 }
 

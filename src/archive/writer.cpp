@@ -12,7 +12,10 @@
 // The buffer is also written out before anything is printed, so the
 // transcript of a pack whose archive cannot be written stops where it would
 // stop if every record were written at once: nothing is printed for entries
-// after the one whose bytes failed to reach the archive.
+// after the one whose bytes failed to reach the archive. A source that fails
+// while it is read is taken back out, so it leaves nothing in the archive,
+// like a source that cannot be opened; only a failure to write the archive
+// itself gives the archive up.
 #include "archive/writer.h"
 
 #include <algorithm>
@@ -25,10 +28,10 @@
 
 #include "archive/format.h"
 #include "archive/job_state.h"
+#include "archive/names.h"
 #include "archive/outcome.h"
 #include "archive/packed_archive.h"
 #include "host/host.h"
-#include "paths/path_helpers.h"
 
 namespace {
 
@@ -37,9 +40,10 @@ namespace fmt = archive_format;
 std::function<void(const std::string&)> pack_source_hook;
 
 // The archive's bytes on their way into the temporary file, gathered in one
-// buffer. It remembers which entry each gathered byte belongs to, so that
-// when writing fails the progress count is put back to where it stood when
-// that entry was taken up, as if each record had been written at once.
+// buffer. It remembers where each entry began, so that when writing fails the
+// progress count is put back to where it stood when that entry was taken up,
+// as if each record had been written at once, and so that an entry whose
+// source fails can be taken out of the archive again.
 class ArchiveSink {
 public:
     explicit ArchiveSink(host::File file)
@@ -51,7 +55,30 @@ public:
     std::size_t capacity() const { return buffer_.size(); }
 
     // The bytes appended from now on belong to a new entry.
-    void BeginEntry() { marks_.push_back({used_, dot_draw}); }
+    void BeginEntry() { marks_.push_back({Gathered(), dot_draw}); }
+
+    // Takes the entry begun last out of the archive: what is gathered of it
+    // is dropped, and what already reached the file is cut off again.
+    host::Status DropEntry() {
+        const std::int64_t entry_start = marks_.back().archive_offset;
+        if (entry_start >= flushed_) {
+            used_ = static_cast<std::size_t>(entry_start - flushed_);
+            return {};
+        }
+        if (host::Status cut = file_.Truncate(entry_start); !cut) return cut;
+        if (host::Status moved = file_.SeekTo(entry_start); !moved) return moved;
+        flushed_ = entry_start;
+        used_ = 0;
+        return {};
+    }
+
+    // Copies from the source straight to the file, past the buffer, which
+    // must be drained.
+    host::Result<std::int64_t> CopyFrom(host::File& source, std::int64_t count) {
+        auto copied = file_.CopyFrom(source, count);
+        if (copied) flushed_ += copied.value();
+        return copied;
+    }
 
     // Writes out what is gathered. On failure the progress count goes back
     // to the entry whose bytes could not be written, and the rest is dropped.
@@ -60,12 +87,15 @@ public:
         while (done < used_) {
             auto written = file_.Write(buffer_.data() + done, used_ - done);
             if (!written) {
-                dot_draw = OwnerOf(done).dot_draw;
-                Reset(OwnerOf(done));
+                const Mark owner = OwnerOf(flushed_ + static_cast<std::int64_t>(done));
+                dot_draw = owner.dot_draw;
+                flushed_ += static_cast<std::int64_t>(done);
+                Reset(owner);
                 return written.error();
             }
             done += written.value();
         }
+        flushed_ += static_cast<std::int64_t>(used_);
         Reset(marks_.back());
         return {};
     }
@@ -73,7 +103,13 @@ public:
     host::Status Append(std::string_view bytes) {
         if (bytes.size() > capacity() - used_) {
             if (host::Status drained = Drain(); !drained) return drained;
-            if (bytes.size() > capacity()) return file_.WriteAll(bytes.data(), bytes.size());
+            if (bytes.size() > capacity()) {
+                if (host::Status written = file_.WriteAll(bytes.data(), bytes.size()); !written) {
+                    return written;
+                }
+                flushed_ += static_cast<std::int64_t>(bytes.size());
+                return {};
+            }
         }
         std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
@@ -106,26 +142,31 @@ public:
 
 private:
     struct Mark {
-        std::size_t offset;  // where the entry's bytes begin in the buffer
-        std::int32_t dot_draw;  // the progress count when it was taken up
+        std::int64_t archive_offset;  // where the entry's bytes begin in the archive
+        std::int32_t dot_draw;        // the progress count when it was taken up
     };
 
-    // The entry whose bytes include the one at `offset`.
-    Mark OwnerOf(std::size_t offset) const {
-        auto after = std::upper_bound(marks_.begin(), marks_.end(), offset,
-                                      [](std::size_t at, const Mark& mark) { return at < mark.offset; });
-        return *std::prev(after);  // marks_ always starts with one at offset 0
+    // The archive's size with what is gathered.
+    std::int64_t Gathered() const { return flushed_ + static_cast<std::int64_t>(used_); }
+
+    // The entry whose bytes include the one at `archive_offset`.
+    Mark OwnerOf(std::int64_t archive_offset) const {
+        auto after = std::upper_bound(
+            marks_.begin(), marks_.end(), archive_offset,
+            [](std::int64_t at, const Mark& mark) { return at < mark.archive_offset; });
+        return *std::prev(after);  // the first mark never lies past the buffer's start
     }
 
-    // Empties the buffer; the entry being written goes on at its start.
+    // Empties the buffer; the entry being written goes on, begun where it was.
     void Reset(Mark current) {
         used_ = 0;
         marks_.clear();
-        marks_.push_back({0, current.dot_draw});
+        marks_.push_back(current);
     }
 
     host::File file_;
     std::vector<char> buffer_;
+    std::int64_t flushed_ = 0;  // bytes of the archive in the file; the buffer follows them
     std::size_t used_ = 0;
     std::vector<Mark> marks_;  // ordered by offset
 };
@@ -155,11 +196,12 @@ host::Status Say(ArchiveOutput& archive, const std::string& text) {
     return {};
 }
 
+// `reason`, when given, is the system's reason, printed on the next line.
 host::Status ReportError(ArchiveOutput& archive, Outcome outcome, const std::string& what,
-                         const std::string& subject) {
-    if (host::Status said = Say(archive, "\n Error : " + what + " " + subject + "! \n"); !said) {
-        return said;
-    }
+                         const std::string& subject, const std::string& reason = "") {
+    const std::string reason_line = reason.empty() ? "" : reason + "\n";
+    const std::string text = "\n Error : " + what + " " + subject + "! \n" + reason_line;
+    if (host::Status said = Say(archive, text); !said) return said;
     ReportOutcome(outcome);
     return {};
 }
@@ -257,6 +299,19 @@ host::Status SettleChangedSource(ArchiveOutput& archive, std::int32_t size, std:
     return {};
 }
 
+// Takes the entry of a source that failed while it was read out of the
+// archive again, so that it leaves nothing behind, like a source that could
+// not be opened.
+host::Status DropUnreadableSource(ArchiveOutput& archive, const std::string& source_path,
+                                  const host::Error& error) {
+    if (host::Status dropped = archive.sink.DropEntry(); !dropped) return dropped;
+    return ReportError(archive, Outcome::Failed, "Cannot Read File",
+                       host::FromHostPath(source_path), error.Text());
+}
+
+// Whether a failed copy failed on the source's side, not the archive's.
+bool SourceFailed(const host::Error& error) { return std::string_view(error.call) == "read"; }
+
 // Reads a source that fits the buffer straight behind its entry header, with
 // room for one byte more: a source that grew shows without another read.
 host::Status GatherSmallData(ArchiveOutput& archive, MeasuredSource& source,
@@ -268,7 +323,7 @@ host::Status GatherSmallData(ArchiveOutput& archive, MeasuredSource& source,
     bool at_end = false;
     while (got < wanted && !at_end) {
         auto read = source.file.Read(data + got, wanted - got);
-        if (!read) return read.error();
+        if (!read) return DropUnreadableSource(archive, source_path, read.error());
         // A regular file delivers less than asked only at its end; a short
         // read before the measured size is looked at again all the same.
         at_end = read.value() == 0 || (got + read.value() >= size && read.value() < wanted - got);
@@ -282,8 +337,9 @@ host::Status GatherSmallData(ArchiveOutput& archive, MeasuredSource& source,
 }
 
 // Copies exactly source.size bytes: a file that shrank is padded with zero
-// bytes, a file that grew is cut, and either is reported. Fails only when
-// the archive cannot be written (or the source cannot be read at all).
+// bytes, a file that grew is cut, and either is reported; a source that
+// cannot be read is taken out again. Fails only when the archive cannot be
+// written.
 host::Status WriteRecord(ArchiveOutput& archive, MeasuredSource& source,
                          const std::string& source_path, const std::string& stored_name) {
     const auto header_bytes = fmt::EncodeRecordHeader(
@@ -303,25 +359,54 @@ host::Status WriteRecord(ArchiveOutput& archive, MeasuredSource& source,
     if (host::Status written = sink.Append(header); !written) return written;
     if (host::Status written = sink.Append(stored_name); !written) return written;
     if (host::Status drained = sink.Drain(); !drained) return drained;
-    auto copied = sink.file().CopyFrom(source.file, source.size);
+    auto copied = sink.CopyFrom(source.file, source.size);
+    if (!copied && SourceFailed(copied.error())) {
+        return DropUnreadableSource(archive, source_path, copied.error());
+    }
     if (!copied) return copied.error();
     const bool grew = copied.value() == source.size && HasMoreBytes(source.file);
     return SettleChangedSource(archive, source.size, copied.value(), grew, source_path);
+}
+
+// The name field an entry is stored under, made fit by the rule for stored
+// names; empty `storable` when the entry is left out, which is reported here.
+host::Status MakeStorableName(ArchiveOutput& archive, const std::string& source,
+                              const std::string& stored_name, std::optional<std::string>& storable) {
+    names::Storable made = names::MakeStorable(stored_name);
+    if (!made.removed.empty()) {
+        const std::string shown(fmt::SplitStoredName(stored_name).program);
+        const std::string notice =
+            "\nRemoving leading `" + made.removed + "' from `" + shown + "`\n";
+        if (host::Status said = Say(archive, notice); !said) return said;
+    }
+    // Nothing is left of a name made of prefixes and ".." alone.
+    if (made.field.empty() && !made.removed.empty()) {
+        return ReportError(archive, Outcome::Failed, "Empty Name For Archive",
+                           host::FromHostPath(source));
+    }
+    if (!names::FitsArchive(made.field)) {
+        return ReportError(archive, Outcome::Failed, "Name Too Long For Archive",
+                           host::FromHostPath(source));
+    }
+    storable = std::move(made.field);
+    return {};
 }
 
 // Packs one entry. A source that is left out is reported here and is no
 // failure of the archive; the result fails only when the archive cannot be
 // written any further.
 host::Status PackEntry(ArchiveOutput& archive, const std::string& source,
-                       const std::string& stored_name) {
-    if (EqualIgnoreCase(archive.packed.path(), host::FromHostPath(source))) {
-        return ReportSelfInclusion(archive, source);
+                       const std::string& listed_name) {
+    std::optional<std::string> stored_name;
+    if (host::Status named = MakeStorableName(archive, source, listed_name, stored_name); !named) {
+        return named;
     }
+    if (!stored_name) return {};
     std::optional<MeasuredSource> measured;
     if (host::Status checked = MeasureSource(archive, source, measured); !checked) return checked;
     if (!measured) return {};
     if (pack_source_hook) pack_source_hook(source);
-    host::Status written = WriteRecord(archive, *measured, source, stored_name);
+    host::Status written = WriteRecord(archive, *measured, source, *stored_name);
     archive.opener.Retire(std::move(measured->file));
     return written;
 }

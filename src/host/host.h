@@ -5,9 +5,11 @@
 //    directory separator. Each backslash becomes '/' the moment a path reaches
 //    the file system or a started program (ToHostPath), and a path typed by a
 //    user on this host is brought into the program's form with FromHostPath.
-//    The exceptions say so: DirectoryListing and FileOpener take host paths
-//    ('/' separators, every other byte as the file system names it), since
-//    they serve names found in listings, where a backslash is part of a name.
+//    The exceptions say so: DirectoryListing, FileOpener and Folder take host
+//    paths ('/' separators, every other byte as the file system names it),
+//    since they serve names found in listings, where a backslash is part of
+//    a name; so do the overloads that take a HostPath, a path that is in host
+//    form already and reaches the file system unchanged.
 //  * A path too long for one system call (PATH_MAX bytes or more) is reached
 //    one directory at a time from an open ancestor wherever these functions
 //    open a file or a directory for reading.
@@ -75,6 +77,12 @@ std::string ToHostPath(std::string_view program_path);
 // Host form to program form: each '/' becomes a backslash.
 std::string FromHostPath(std::string_view host_path);
 
+// A path in host form: '/' is its only separator, and a backslash is an
+// ordinary byte of a name (a Linux name may hold one). Used as it is.
+struct HostPath {
+    std::string text;
+};
+
 // The program's own file, from /proc/self/exe, falling back to argv0; in the
 // program's form. A program started through a link or by its bare name on
 // PATH still gets its real file.
@@ -84,6 +92,7 @@ Status ChangeDirectory(const std::string& path);
 Result<std::string> CurrentDirectory();
 // Creates one directory (default permissions, narrowed by the umask).
 Status CreateDirectory(const std::string& path);
+Status CreateDirectory(const HostPath& path);
 Status RemoveFile(const std::string& path);
 Status RenameFile(const std::string& from, const std::string& to);
 
@@ -94,6 +103,7 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 Result<FileIdentity> IdentityOf(const std::string& path);
+Result<FileIdentity> IdentityOf(const HostPath& path);
 
 // Whether this process may replace the existing file `path` by a rename in
 // its folder: the folder can be written and searched, and in a sticky folder
@@ -104,6 +114,7 @@ bool MayReplaceInFolder(const std::string& path);
 // last, as far as they exist) is a symbolic link, so that creating the path
 // would land wherever the link points.
 bool PassesThroughLink(const std::string& path);
+bool PassesThroughLink(const HostPath& path);
 
 // ---- Directory listing -----------------------------------------------------
 
@@ -175,11 +186,13 @@ public:
     // Creates a file that does not exist yet; fails (EEXIST) when the name is
     // taken, by anything, a dangling link included.
     static Result<File> CreateNew(const std::string& path);
+    static Result<File> CreateNew(const HostPath& path);
     // Creates a new file under the name. Whatever held the name before (a
     // file, or a link to anything) is removed first, never written through,
     // so the new bytes cannot reach a link's target or a file known by other
     // names too. A directory under the name is left alone (EISDIR).
     static Result<File> CreateReplacing(const std::string& path);
+    static Result<File> CreateReplacing(const HostPath& path);
     // Creates a new, uniquely named file in the directory of `path`, named
     // after it; TemporaryName() tells its name (program form).
     static Result<File> CreateTemporaryBeside(const std::string& path);
@@ -215,8 +228,15 @@ public:
     Status Skip(std::int64_t count);
     // Copies up to `count` bytes from the read position of `source` to this
     // file, in the kernel where it can; returns the bytes copied (fewer only
-    // at the end of `source`).
+    // at the end of `source`). A failure tells which side failed: its call is
+    // "read" when reading `source` failed and "write" when writing this file
+    // failed (a kernel copy that fails cannot tell, so the piece is tried
+    // again through a buffer).
     Result<std::int64_t> CopyFrom(File& source, std::int64_t count);
+    // Cuts the file to `size` bytes (ftruncate); the position stays.
+    Status Truncate(std::int64_t size);
+    // Moves the file position to `offset` from the start (lseek).
+    Status SeekTo(std::int64_t offset);
     Status Close();
 
 private:

@@ -194,7 +194,11 @@ Result<std::string> CurrentDirectory() {
 }
 
 Status CreateDirectory(const std::string& path) {
-    if (mkdir(ToHostPath(path).c_str(), 0777) != 0) return LastError("mkdir");
+    return CreateDirectory(HostPath{ToHostPath(path)});
+}
+
+Status CreateDirectory(const HostPath& path) {
+    if (mkdir(path.text.c_str(), 0777) != 0) return LastError("mkdir");
     return {};
 }
 
@@ -209,8 +213,12 @@ Status RenameFile(const std::string& from, const std::string& to) {
 }
 
 Result<FileIdentity> IdentityOf(const std::string& path) {
+    return IdentityOf(HostPath{ToHostPath(path)});
+}
+
+Result<FileIdentity> IdentityOf(const HostPath& path) {
     struct stat info {};
-    if (stat(ToHostPath(path).c_str(), &info) != 0) return LastError("stat");
+    if (stat(path.text.c_str(), &info) != 0) return LastError("stat");
     return FileIdentity{info.st_dev, info.st_ino};
 }
 
@@ -255,7 +263,11 @@ bool MayReplaceInFolder(const std::string& path) {
 }
 
 bool PassesThroughLink(const std::string& path) {
-    const std::string host_path = ToHostPath(path);
+    return PassesThroughLink(HostPath{ToHostPath(path)});
+}
+
+bool PassesThroughLink(const HostPath& path) {
+    const std::string& host_path = path.text;
     for (std::size_t slash = host_path.find('/', 1); slash != std::string::npos;
          slash = host_path.find('/', slash + 1)) {
         struct stat info {};
@@ -358,7 +370,11 @@ Result<File> File::CreateForWriting(const std::string& path) {
 }
 
 Result<File> File::CreateReplacing(const std::string& path) {
-    const std::string host_path = ToHostPath(path);
+    return CreateReplacing(HostPath{ToHostPath(path)});
+}
+
+Result<File> File::CreateReplacing(const HostPath& path) {
+    const std::string& host_path = path.text;
     // Another process may make the name again between the removal and the
     // creation; a few rounds settle it, and O_EXCL with O_NOFOLLOW makes sure
     // that what is opened is always a file this call created.
@@ -381,8 +397,12 @@ Result<File> File::CreateReplacing(const std::string& path) {
 }
 
 Result<File> File::CreateNew(const std::string& path) {
+    return CreateNew(HostPath{ToHostPath(path)});
+}
+
+Result<File> File::CreateNew(const HostPath& path) {
     int fd = RetryOnInterrupt([&] {
-        return open(ToHostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return open(path.text.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     });
     if (fd < 0) return LastError("open");
     return File(fd);
@@ -545,17 +565,29 @@ Result<std::int64_t> File::CopyFrom(File& source, std::int64_t count) {
         auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, 1 << 30));
         ssize_t moved = RetryOnInterrupt(
             [&] { return copy_file_range(source.fd_, nullptr, fd_, nullptr, chunk, 0); });
-        if (moved < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
-                          errno == EOPNOTSUPP || errno == EBADF)) {
-            break;  // the kernel will not copy between these files: use a buffer
-        }
-        if (moved < 0) return LastError("copy_file_range");
+        // The kernel will not copy between these files, or the copy failed
+        // without telling which side: the buffer copy below goes on from the
+        // same place, and a failure there names its side.
+        if (moved < 0) break;
         if (moved == 0) return copied;
         copied += moved;
     }
     // Buffered copy through one 64 KiB buffer, never holding a file whole.
     std::vector<char> buffer(kCopyBufferSize);
     return CopyThroughBuffer(source, *this, count, copied, buffer);
+}
+
+Status File::Truncate(std::int64_t size) {
+    if (RetryOnInterrupt([&] { return ftruncate(fd_, static_cast<off_t>(size)); }) != 0) {
+        return LastError("ftruncate");
+    }
+    return {};
+}
+
+Status File::SeekTo(std::int64_t offset) {
+    if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return LastError("lseek");
+    ahead_begin_ = ahead_end_ = 0;  // what was read ahead belonged to the old position
+    return {};
 }
 
 Status File::Close() {

@@ -65,14 +65,14 @@ void EnterDirectory(std::vector<Level>& walk, std::string host_directory) {
 // the exact name below the base follows when it holds a backslash.
 std::string StoredNameOf(const std::string& base_directory, const std::string& host_source,
                          const std::string& name) {
-    if (!preserve_directory_tree) return fmt::WithExactName(name, name);
+    if (!preserve_directory_tree) return fmt::StoredNameFor(name, name);
     std::string stored_name = host::FromHostPath(host_source);
     DirAccordingTo(base_directory, stored_name);
     // Both forms have the same length: DirAccordingTo removed the same
     // number of bytes from the front as this does.
     const std::string_view exact(host_source.data() + host_source.size() - stored_name.size(),
                                  stored_name.size());
-    return fmt::WithExactName(std::move(stored_name), exact);
+    return fmt::StoredNameFor(std::move(stored_name), exact);
 }
 
 void EnterFile(const std::string& base_directory, const std::string& host_source,

@@ -126,6 +126,20 @@ std::int32_t Int32At(const uint8_t* at) {
                                      static_cast<std::uint32_t>(at[3]) << 24);
 }
 
+// A name with an exact form after a NUL that does not mirror the part
+// before it ('/' standing for '\\') marks a damaged record.
+bool HasMismatchedExactName(const std::string& name) {
+    const size_t nul = name.find('\0');
+    if (nul == std::string::npos) return false;
+    std::string exact = name.substr(nul + 1);
+    exact = exact.substr(0, exact.find('\0'));
+    if (exact.empty()) return false;
+    for (char& c : exact) {
+        if (c == '/') c = '\\';
+    }
+    return exact != name.substr(0, nul);
+}
+
 bool IsPlainName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
     for (char c : name) {
@@ -155,7 +169,7 @@ Expectation Expect(const uint8_t* data, size_t size) {
         }
         const std::int32_t data_size = Int32At(data + at);
         const std::int32_t name_length = Int32At(data + at + 4);
-        if (data_size < 0 || name_length < 0 || name_length > 4096) {
+        if (data_size < 0 || name_length < 0 || name_length > 16384) {
             expected.must_fail = true;  // damaged
             return expected;
         }
@@ -167,6 +181,10 @@ Expectation Expect(const uint8_t* data, size_t size) {
         }
         const std::string name(reinterpret_cast<const char*>(data + at),
                                static_cast<size_t>(name_length));
+        if (HasMismatchedExactName(name)) {
+            expected.must_fail = true;  // shows one name and would write another
+            return expected;
+        }
         const std::string bytes(reinterpret_cast<const char*>(data + at + name_length),
                                 static_cast<size_t>(data_size));
         if (IsPlainName(name) && seen.insert(name).second && name != "archive.vk") {

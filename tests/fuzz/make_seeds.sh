@@ -15,6 +15,11 @@ le32() {
 header() { printf 'VK1\0'; le32 0; le32 "$1"; }
 # record NAME DATA: a well-formed record.
 record() { le32 "${#2}"; le32 "${#1}"; printf '%s' "$1$2"; }
+# exact_record PROGRAM EXACT DATA: a record whose name is extended by its
+# exact form (program form, a NUL, the exact name).
+exact_record() {
+    le32 "${#3}"; le32 $(( ${#1} + 1 + ${#2} )); printf '%s\0%s%s' "$1" "$2" "$3"
+}
 seed() { cat >"$1"; }
 
 # ---- reader: valid archives ----
@@ -27,6 +32,8 @@ header 0 | seed reader/valid-empty-list
 { header 0; record ignored data; } | seed reader/valid-zero-count-with-records
 { header 1; le32 70000; le32 3; printf big; head -c 70000 /dev/zero | tr '\0' 'z'; } |
     seed reader/valid-over-one-buffer
+{ header 3; record 'a\b' 'in a'; exact_record 'a\b' 'a\b' 'backslash'
+  exact_record 'x\y\c' 'x\y/c' 'in x\y'; } | seed reader/valid-exact-names
 # ---- reader: each malformed kind ----
 header 1 | head -c 11 | seed reader/bad-short-header
 { printf '\xff\xd8\xff\xe0'; le32 0; le32 1; record a.txt abc; } | seed reader/bad-not-an-archive
@@ -34,10 +41,12 @@ header 1 | head -c 11 | seed reader/bad-short-header
 { header 1; le32 3; le32 5; printf 'a.t'; } | seed reader/bad-cut-name
 { header 1; le32 10; le32 5; printf 'a.txtabc'; } | seed reader/bad-cut-data
 { header 1; le32 3; le32 -1; printf abc; } | seed reader/bad-negative-name-length
-{ header 1; le32 0; le32 4097; head -c 4097 /dev/zero | tr '\0' n; } | seed reader/bad-name-too-long
+{ header 1; le32 0; le32 16385; head -c 16385 /dev/zero | tr '\0' n; } | seed reader/bad-name-too-long
 { header 1; le32 -1; le32 5; printf a.txt; } | seed reader/bad-negative-data-size
 { header 1; le32 2147483647; le32 1; printf 'ahuge'; } | seed reader/bad-data-size-past-end
 { header 1; le32 1; le32 10; printf 'c.txt\0junkC'; } | seed reader/bad-nul-in-name
+{ header 2; record good.txt good; exact_record 'a\b' 'a/c' x; } | seed reader/bad-exact-name-mismatch
+{ header 1; le32 1; le32 9; printf 'a\\b\0a'; } | seed reader/bad-cut-exact-name
 { header 2; record one.bin 1; record 'one.bin\inside.txt' 2; } | seed reader/bad-file-under-a-file
 { header 2; record 'dir\' x; record 'dir' y; } | seed reader/bad-name-is-a-directory
 # ---- reader: hostile names ----
@@ -48,6 +57,12 @@ for name in '..\sentinel' '../sentinel' 'sub\..\..\sentinel' 'sub/..\../sentinel
     '../../../../../../../../tmp/escape' 'C:..\sentinel' 'c:/..'; do
     n=$((n + 1))
     { header 2; record "$name" evil; record after.txt fine; } | seed "reader/hostile-$n"
+done
+# Exact forms: the same rules apply to them as to the program form.
+for pair in '..\x|../x' '..\x|..\x' 's\..\..\x|s/../..\x' '\\a\b|//a\b' 'C:\..\x|C:/../x'; do
+    n=$((n + 1))
+    { header 2; exact_record "${pair%%|*}" "${pair#*|}" evil; record after.txt fine; } |
+        seed "reader/hostile-$n"
 done
 
 # ---- script: the first byte picks the separator set (even: start-up, odd: default) ----

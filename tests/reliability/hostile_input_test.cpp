@@ -225,7 +225,7 @@ TEST(ByteFlips, ThousandsOfDamagedArchives) {
 TEST(HostileNames, NothingOutsideTheOutputDirectoryIsTouched) {
     Arena arena;
     const std::string absolute = arena.scratch.Path("a/b/sentinel");
-    const std::vector<std::string> names = {
+    std::vector<std::string> names = {
         "..\\sentinel", "../sentinel", "..\\..\\sentinel", "../../../sentinel",
         "sub\\..\\..\\sentinel", "sub/..\\../sentinel", "a\\b\\..\\..\\..\\sentinel",
         "..", "..\\", "sub\\..", "sub/..", "sub\\..\\",
@@ -236,6 +236,18 @@ TEST(HostileNames, NothingOutsideTheOutputDirectoryIsTouched) {
         "", "\\", "/", ".", ".\\", ".\\..\\sentinel", "...", "...\\sentinel",
         "sentinel", "dir\\sentinel",
     };
+    // Names extended by an exact form, which the reader creates as it is.
+    for (const auto& [program, exact] : std::vector<std::pair<std::string, std::string>>{
+             {"..\\sentinel", "../sentinel"},
+             {"..\\sentinel", "..\\sentinel"},
+             {"a\\b\\..\\..\\..\\sentinel", "a\\b/../../../sentinel"},
+             {"\\..\\sentinel", "/../sentinel"},
+             {ProgramForm(absolute), absolute},
+             {"C:\\..\\sentinel", "C:/../sentinel"},
+             {"x\\..\\sentinel", "x/..\\sentinel"},
+         }) {
+        names.push_back(program + std::string(1, '\0') + exact);
+    }
     for (const std::string& name : names) {
         SCOPED_TRACE("stored name `" + name + "`");
         const Ended ended =

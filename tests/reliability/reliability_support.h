@@ -394,6 +394,18 @@ enum class Verdict {
     Broken,        // a record cut short or damaged
 };
 
+// Whether a name field with an exact form after a NUL has one that does not
+// mirror the part before the NUL ('/' standing for '\\'): a damaged record.
+inline bool HasMismatchedExactName(const std::string& field) {
+    const std::size_t nul = field.find('\0');
+    if (nul == std::string::npos) return false;
+    std::string exact = field.substr(nul + 1);
+    exact = exact.substr(0, exact.find('\0'));
+    if (exact.empty()) return false;
+    std::replace(exact.begin(), exact.end(), '/', '\\');
+    return exact != field.substr(0, nul);
+}
+
 inline Verdict Judge(const std::string& bytes) {
     if (bytes.size() < 12 || bytes[0] != 'V' || bytes[1] != 'K') return Verdict::NotAnArchive;
     if (Int32At(bytes, 8) < 1) return Verdict::NothingRead;
@@ -402,10 +414,13 @@ inline Verdict Judge(const std::string& bytes) {
         if (bytes.size() - at < 8) return Verdict::Broken;
         const std::int32_t data_size = Int32At(bytes, at);
         const std::int32_t name_length = Int32At(bytes, at + 4);
-        if (data_size < 0 || name_length < 0 || name_length > 4096) return Verdict::Broken;
+        if (data_size < 0 || name_length < 0 || name_length > 16384) return Verdict::Broken;
         at += 8;
         const auto need = static_cast<std::size_t>(data_size) + static_cast<std::size_t>(name_length);
         if (bytes.size() - at < need) return Verdict::Broken;
+        if (HasMismatchedExactName(bytes.substr(at, static_cast<std::size_t>(name_length)))) {
+            return Verdict::Broken;
+        }
         at += need;
     }
     return Verdict::Sound;

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,35 @@ TEST(ArchiveFormatFields, RecordHeaderKeepsSizeBeforeNameLength) {
     const auto decoded = archive_format::DecodeRecordHeader(bytes);
     EXPECT_EQ(decoded.data_size, 3);
     EXPECT_EQ(decoded.name_length, -5);
+}
+
+TEST(ArchiveFormatNames, ExtendedNameSplitsAtItsNulsAndMustMirrorItsProgramForm) {
+    namespace fmt = archive_format;
+    const std::string extended = fmt::WithExactName("x\\y\\c", "x\\y/c");
+    EXPECT_EQ(extended, std::string("x\\y\\c\0x\\y/c", 11));
+    struct Case {
+        std::string field;
+        std::string program;
+        std::string exact;
+        bool matches;
+    };
+    const std::vector<Case> cases = {
+        {"plain\\name", "plain\\name", "", false},
+        {extended, "x\\y\\c", "x\\y/c", true},
+        {std::string("a\\b\0a\\b\0words", 13), "a\\b", "a\\b", true},  // ends at the next NUL
+        {std::string("c.txt\0", 6), "c.txt", "", false},
+        {std::string("c.txt\0junk", 10), "c.txt", "junk", false},
+        {std::string("a/b\0a/b", 7), "a/b", "a/b", false},     // '/' only stands for '\\'
+        {std::string("a\\b\0a/c", 7), "a\\b", "a/c", false},
+        {std::string("ab\0a", 4), "ab", "a", false},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.program + " | " + row.exact);
+        const fmt::StoredNameParts parts = fmt::SplitStoredName(row.field);
+        EXPECT_EQ(parts.program, row.program);
+        EXPECT_EQ(parts.exact, row.exact);
+        if (!row.exact.empty()) EXPECT_EQ(fmt::ExactNameMatches(parts.program, parts.exact), row.matches);
+    }
 }
 
 using ArchiveFormatTest = ArchiveTest;
@@ -114,6 +145,34 @@ TEST_F(ArchiveFormatTest, RoundTripRestoresEveryFileByteForByte) {
         std::replace(host_name.begin(), host_name.end(), '\\', '/');
         EXPECT_EQ(ReadBytes(scratch.Path("restored/" + host_name)), row.content);
     }
+    EXPECT_EQ(RunOutcome(), Outcome::Clean);
+}
+
+TEST_F(ArchiveFormatTest, ExtendedNamesRoundTripBesideTheirLookalikes) {
+    using archive_format::WithExactName;
+    // Listed as the directory walker lists a tree holding a file "a\\b"
+    // beside the directory "a" with "b", and a directory "x\\y" with "c".
+    AddSource("one", "in a", "a\\b");
+    AddSource("two", "backslash", WithExactName("a\\b", "a\\b"));
+    AddSource("three", "in x\\y", WithExactName("x\\y\\c", "x\\y/c"));
+    // A name that climbed out keeps its exact form once the climb is taken off.
+    AddSource("four", "climbed", WithExactName("..\\p\\q", "../p\\q"));
+    CaptureStdout([] { pack2files("a.vk"); });
+    DIR_OUT = scratch.ProgramPath("restored") + "\\";
+    const std::string transcript =
+        CaptureStdout([&] { unpackfiles(scratch.ProgramPath("out\\a.vk")); });
+
+    EXPECT_TRUE(transcript.ends_with("\n\n....")) << transcript;
+    const std::map<std::string, std::string> expected = {
+        {"a/b", "in a"}, {"a\\b", "backslash"}, {"x\\y/c", "in x\\y"}, {"p\\q", "climbed"}};
+    std::map<std::string, std::string> restored;
+    const std::filesystem::path root = scratch.Path("restored");
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) {
+            restored[entry.path().lexically_relative(root).string()] = ReadBytes(entry.path());
+        }
+    }
+    EXPECT_EQ(restored, expected);
     EXPECT_EQ(RunOutcome(), Outcome::Clean);
 }
 

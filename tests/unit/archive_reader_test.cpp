@@ -112,6 +112,7 @@ TEST_F(ArchiveReaderTest, ArchiveThatCannotBeOpenedStillEntersTheOutputDirectory
 TEST_F(ArchiveReaderTest, MalformedArchivesAreReportedWhereTheyGoWrong) {
     const std::string good = Record("good.txt", "good");  // 8 + 8 + 4 = 20 bytes
     const std::string long_name(4096, 'n');
+    const std::string longest_field(16384, 'n');
     struct Case {
         const char* label;
         std::string archive;
@@ -137,7 +138,7 @@ TEST_F(ArchiveReaderTest, MalformedArchivesAreReportedWhereTheyGoWrong) {
          HeaderReport(1) + "." + truncated, {{"a.txt", "abc"}}, Outcome::Failed},
         {"negative name length", ArchiveHeader(2) + good + EntryHeader(3, -1) + "abc",
          HeaderReport(2) + "." + damaged + "32! \n", {{"good.txt", "good"}}, Outcome::Failed},
-        {"name length over the limit", ArchiveHeader(1) + EntryHeader(0, 4097) + long_name + "n",
+        {"name length over the limit", ArchiveHeader(1) + EntryHeader(0, 16385) + longest_field + "n",
          HeaderReport(1) + damaged + "12! \n", {}, Outcome::Failed},
         {"negative data size", ArchiveHeader(1) + EntryHeader(-1, 5) + "a.txt",
          HeaderReport(1) + damaged + "12! \n", {}, Outcome::Failed},
@@ -145,12 +146,25 @@ TEST_F(ArchiveReaderTest, MalformedArchivesAreReportedWhereTheyGoWrong) {
          ArchiveHeader(2) + Record(long_name, "data") + good,
          HeaderReport(2) + "\nCould not write `" + long_name + "`\n.", {{"good.txt", "good"}},
          Outcome::Failed},
+        {"name field at the limit is read whole",
+         ArchiveHeader(2) + Record(longest_field, "data") + good,
+         HeaderReport(2) + "\nCould not write `" + longest_field + "`\n.", {{"good.txt", "good"}},
+         Outcome::Failed},
         {"zero file count with records", ArchiveHeader(0) + good, HeaderReport(0), {},
          Outcome::Clean},
         {"fewer records than counted", ArchiveHeader(3) + good + Record("b", "bb"),
          HeaderReport(3) + "..", {{"good.txt", "good"}, {"b", "bb"}}, Outcome::Clean},
-        {"name cut at its first NUL", ArchiveHeader(1) + Record(std::string("c.txt\0junk", 10), "c"),
+        {"NUL with nothing after it", ArchiveHeader(1) + Record(std::string("c.txt\0", 6), "c"),
          HeaderReport(1) + ".", {{"c.txt", "c"}}, Outcome::Clean},
+        {"exact name that is not the program form",
+         ArchiveHeader(3) + good + Record(std::string("c.txt\0junk", 10), "c") + good,
+         HeaderReport(3) + "." + damaged + "32! \n", {{"good.txt", "good"}}, Outcome::Failed},
+        {"exact name with a separator the program form lacks",
+         ArchiveHeader(2) + good + Record(std::string("a\\b\0a/c", 7), "c"),
+         HeaderReport(2) + "." + damaged + "32! \n", {{"good.txt", "good"}}, Outcome::Failed},
+        {"ends inside an exact name",
+         ArchiveHeader(1) + EntryHeader(1, 9) + std::string("a\\b\0a", 5),
+         HeaderReport(1) + "." + truncated, {{"a/b", ""}}, Outcome::Failed},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.label);
@@ -176,6 +190,9 @@ TEST_F(ArchiveReaderTest, HostileNamesNeverReachOutsideTheOutputDirectory) {
     const auto removed = [](const std::string& prefix, const std::string& name) {
         return "\nRemoving leading `" + prefix + "' from `" + name + "`\n";
     };
+    const auto exact = [](const std::string& program, const std::string& exact_name) {
+        return program + std::string(1, '\0') + exact_name;
+    };
     const std::vector<Case> cases = {
         {"..\\sentinel.txt", skipped("..\\sentinel.txt"), ""},
         {"../sentinel.txt", skipped("../sentinel.txt"), ""},
@@ -192,6 +209,15 @@ TEST_F(ArchiveReaderTest, HostileNamesNeverReachOutsideTheOutputDirectory) {
         {"/d:/x/f.txt", removed("/d:/", "/d:/x/f.txt"), "x/f.txt"},
         {"...\\a..b", "", ".../a..b"},
         {"sub/f.txt", "", "sub/f.txt"},
+        // Exact forms after a NUL are created as they are, by the same rules.
+        {exact("a\\b", "a\\b"), "", "a\\b"},
+        {exact("x\\y\\c", "x\\y/c"), "", "x\\y/c"},
+        {exact("a\\b", "a/b"), "", "a/b"},
+        {exact("a\\b", "a\\b") + std::string(1, '\0') + "later words", "", "a\\b"},
+        {exact("\\p\\q", "/p\\q"), removed("\\", "\\p\\q"), "p\\q"},
+        {exact("..\\x", "../x"), skipped("..\\x"), ""},
+        {exact("..\\x", "..\\x"), skipped("..\\x"), ""},
+        {exact("s\\..\\..\\x", "s/../..\\x"), skipped("s\\..\\..\\x"), ""},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.stored_name);
@@ -207,6 +233,27 @@ TEST_F(ArchiveReaderTest, HostileNamesNeverReachOutsideTheOutputDirectory) {
         EXPECT_EQ(ReadBytes(absolute), "untouched");
         EXPECT_EQ(RunOutcome(), Outcome::Clean);
     }
+}
+
+TEST_F(ArchiveReaderTest, ExactNamesOfATreeComeBackBesideTheirLookalikes) {
+    // "a\b" is one file beside the directory "a" holding "b"; "x\y" is a
+    // directory holding "c": their program forms alone cannot tell them apart.
+    const auto exact = [](const std::string& program, const std::string& exact_name) {
+        return program + std::string(1, '\0') + exact_name;
+    };
+    const std::string archive = ArchiveHeader(3) + Record("a\\b", "in a") +
+                                Record(exact("a\\b", "a\\b"), "backslash") +
+                                Record(exact("x\\y\\c", "x\\y/c"), "in x\\y");
+    EXPECT_EQ(Unpack(archive), kPreamble + HeaderReport(3) + "...");
+    EXPECT_EQ(Unpacked(), (Files{{"a/b", "in a"}, {"a\\b", "backslash"}, {"x\\y/c", "in x\\y"}}));
+    EXPECT_TRUE(std::filesystem::is_directory(scratch.Path("out/x\\y")));
+    // A failure shows the part before the NUL.
+    ClearOut();
+    WriteBytes(Out("a\\b"), "");
+    std::filesystem::create_directory(Out("x\\y"));
+    std::filesystem::create_directory(Out("x\\y/c"));
+    EXPECT_EQ(Unpack(ArchiveHeader(1) + Record(exact("x\\y\\c", "x\\y/c"), "data")),
+              kPreamble + HeaderReport(1) + "\nCould not write `x\\y\\c`\n");
 }
 
 TEST_F(ArchiveReaderTest, UnsafeRecordRunningPastTheEndIsTruncation) {

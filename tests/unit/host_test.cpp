@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -383,6 +384,68 @@ TEST_F(HostFileTest, CopyAppendsAfterWhatWasWritten) {
     ASSERT_TRUE(out.WriteAll(":tail", 5).ok());
     ASSERT_TRUE(out.Close().ok());
     EXPECT_EQ(ReadBytes(scratch.Path("archive")), "head:payload:tail");
+}
+
+TEST_F(HostFileTest, FailedCopyNamesTheSideThatFailed) {
+    WriteBytes(scratch.Path("source"), PatternBytes(200000));
+    WriteBytes(scratch.Path("target"), "");
+    struct Row {
+        const char* what;
+        std::function<host::File()> source;
+        std::function<host::File()> target;
+        int code;
+        const char* call;
+    };
+    const std::vector<Row> rows = {
+        // A file of the kernel whose reading fails at its start.
+        {"source fails to read", [] { return std::move(host::File::OpenForReading("\\proc\\self\\mem").value()); },
+         [&] { return Create("copy"); }, EIO, "read"},
+        // The kernel copy refuses a source open for writing only, and so
+        // does the buffer copy: its read is what fails.
+        {"source not open for reading", [&] { return Create("write-only"); },
+         [&] { return Create("copy"); }, EBADF, "read"},
+        {"target not open for writing", [&] { return OpenToRead("source"); },
+         [&] { return OpenToRead("target"); }, EBADF, "write"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        host::File source = row.source();
+        host::File target = row.target();
+        auto copied = target.CopyFrom(source, 100000);
+        ASSERT_FALSE(copied.ok());
+        EXPECT_EQ(copied.error().code, row.code) << copied.error().Text();
+        EXPECT_STREQ(copied.error().call, row.call);
+    }
+}
+
+TEST_F(HostFileTest, TruncateAndSeekToCutAFileBack) {
+    host::File out = Create("cut");
+    ASSERT_TRUE(out.WriteAll("keep+drop", 9).ok());
+    ASSERT_TRUE(out.Truncate(4).ok());
+    ASSERT_TRUE(out.SeekTo(4).ok());
+    ASSERT_TRUE(out.WriteAll("!", 1).ok());
+    ASSERT_TRUE(out.Close().ok());
+    EXPECT_EQ(ReadBytes(scratch.Path("cut")), "keep!");
+}
+
+TEST_F(HostFileTest, HostPathKeepsItsBackslashes) {
+    const host::HostPath directory{scratch.Path("x\\y")};
+    ASSERT_TRUE(host::CreateDirectory(directory).ok());
+    const host::HostPath file{directory.text + "/a\\b"};
+    EXPECT_FALSE(host::PassesThroughLink(file));
+    auto created = host::File::CreateNew(file);
+    ASSERT_TRUE(created.ok()) << created.error().Text();
+    ASSERT_TRUE(created.value().WriteAll("1", 1).ok());
+    ASSERT_TRUE(created.value().Close().ok());
+    auto replaced = host::File::CreateReplacing(file);
+    ASSERT_TRUE(replaced.ok()) << replaced.error().Text();
+    ASSERT_TRUE(replaced.value().WriteAll("2", 1).ok());
+    ASSERT_TRUE(replaced.value().Close().ok());
+    EXPECT_TRUE(host::IdentityOf(file).ok());
+    // One directory named "x\y" holding one file named "a\b": nothing else.
+    EXPECT_EQ(ReadBytes(scratch.Path("x\\y/a\\b")), "2");
+    EXPECT_FALSE(std::filesystem::exists(scratch.Path("x")));
+    EXPECT_FALSE(std::filesystem::exists(scratch.Path("x\\y/a")));
 }
 
 TEST_F(HostFileTest, TemporaryFilesAreNewAndBesideTheirNamesake) {

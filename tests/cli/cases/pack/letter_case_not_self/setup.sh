@@ -1,0 +1,1 @@
+mkdir d && echo other > d/Notes.dat

@@ -1,0 +1,1 @@
+echo a > a.txt && echo b > b.txt
