@@ -16,13 +16,18 @@ bool IsProgramSeparator(char c) { return c == '/' || c == '\\'; }
 // In an exact name a backslash is part of a component.
 bool IsExactSeparator(char c) { return c == '/'; }
 
+// A drive prefix is a letter, a colon and a separator ("C:\x", "C:/x"). A
+// colon is an ordinary character in a Linux name: "c:x" and "dir:\f.txt" are
+// names like any other, and taking "c:" off the first would make it "x".
 bool IsDrivePrefixAt(std::string_view name, std::size_t at) {
-    if (at + 1 >= name.size() || name[at + 1] != ':') return false;
+    if (at + 2 >= name.size() || name[at + 1] != ':' || !IsProgramSeparator(name[at + 2])) {
+        return false;
+    }
     const char letter = name[at];
     return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
 }
 
-// Length of the run of separators and drive prefixes ("C:") at the start.
+// Length of the run of separators and drive prefixes ("C:\") at the start.
 std::size_t LeadingPrefixLength(std::string_view name) {
     std::size_t length = 0;
     for (;;) {

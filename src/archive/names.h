@@ -3,7 +3,8 @@
 // the writer never stores a name that the reader would refuse.
 //
 // The rule: a name is relative to the output directory. Leading separators
-// ('\' and '/') and drive prefixes (a letter and a colon) are taken off; a
+// ('\' and '/') and drive prefixes (a letter, a colon and a separator) are
+// taken off; a
 // ".." component would climb out, so the writer takes off everything up to
 // and including the last one and the reader skips such a name; the part
 // before the NUL holds at most archive_format::kMaxNameLength bytes and the

@@ -28,8 +28,11 @@ TEST(StoredNames, WriterTakesOffWhatWouldClimbOut) {
         {"\\abs\\f", "\\", "abs\\f"},
         {"\\\\server\\share\\f", "\\\\", "server\\share\\f"},
         {"C:\\x\\f", "C:\\", "x\\f"},
-        {"C:f", "C:", "f"},
-        {"..\\\\C:..\\x", "..\\\\C:..\\", "x"},  // a prefix uncovers another ".."
+        {"C:/x\\f", "C:/", "x\\f"},
+        {"..\\C:\\..\\x", "..\\C:\\..\\", "x"},  // a prefix uncovers another ".."
+        // A colon without a separator after it is part of a Linux name.
+        {"C:f", "", "C:f"},
+        {"..\\\\C:..\\x", "..\\\\", "C:..\\x"},
         {"sub\\..", "sub\\..", ""},
         // Names that climb nowhere are stored as they are.
         {"docs\\r.txt", "", "docs\\r.txt"},
@@ -92,7 +95,9 @@ TEST(StoredNames, ReaderMakesAPathUnderTheOutputDirectory) {
         {"sub/f.txt", "", true, "", "sub/f.txt"},
         {"\\\\server\\f", "", true, "\\\\", "server/f"},
         {"/d:/x/f", "", true, "/d:/", "x/f"},
-        {"C:..\\x", "", false, "", ""},
+        {"C:\\..\\x", "", false, "", ""},
+        {"C:..\\x", "", true, "", "C:../x"},  // "C:.." is a name, no drive
+        {"c:x", "", true, "", "c:x"},
         {"sub\\..\\..\\x", "", false, "", ""},
         {"..", "", false, "", ""},
         // The exact form is the path: a backslash stays in its component.
