@@ -111,6 +111,15 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   Proves: the job runs to its end and the archive is complete (never the
   program's own banner), and lines that could not be written make the exit
   status 2.
+- **Compression step** (\`CompressionStep\`): two compressed packs to one
+  name at once and two unpacks of one compressed archive at once, four
+  rounds each; an archive named through a link; LBZIP2, BZIP2 and BZIP set
+  by the caller; archives named like bzip2's own results (backup.bz2, x.tbz,
+  x.tar.bz2, ...) beside the files bzip2 would write; a restore job run
+  twice; an archive in a folder the user cannot write; a start folder with a
+  double quote; the archive's folder moved in the middle of a pack. Proves:
+  every run exits 0 with a whole archive under the name and nothing beside
+  it, every file comes back, links and neighbours are never touched.
 - **Archive targets** (\`ArchiveTarget\`): the archive's name held by a
   FIFO, a device, a directory, a link that leads nowhere or to a directory;
   by a link to a file; in a read-only or sticky folder, as a normal user.
@@ -254,6 +263,15 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   \`Notes.dat\` was left out of an archive \`notes.dat\`; only device and inode
   count now (\`FileNamedLikeTheArchiveInAnotherLetterCaseIsPacked\`, cli
   \`pack/letter_case_not_self\`).
+- The compression step worked by name in the archive's folder: the tool
+  turned X into X.bz2 (or X.out) and removed X. Two runs at once lost the
+  archive, a link named as the archive was replaced by a file, LBZIP2=-c in
+  the caller's environment sent the data to standard output, bzip2-style
+  names (backup.bz2) made the tool write over a neighbour, a restore job
+  failed when run again, a read-only folder could not be unpacked from, a
+  start folder with a double quote never compressed. The tool now works on
+  private files only and the archive's name changes by one checked rename
+  (\`CompressionStep\`, \`CompressionToolFaults\`).
 
 ## Running it
 
