@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
+#include "app/options.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
 #include "archive/reader.h"
@@ -46,16 +48,18 @@ void ShowAboutBox() {
     if (host::InputIsTerminal()) host::WaitForEnter();
 }
 
-// Joins the arguments with single blanks; false when one of them is the
-// about switch, which ends the run.
-bool JoinArguments(int argc, char** argv, std::string& joined) {
-    for (int i = 1; i < argc; ++i) {
-        joined += argv[i];
-        if (EqualIgnoreCase(argv[i], kAboutSwitch)) return false;
-        if (i + 1 < argc) joined += ' ';
+// Joins the names with single blanks; false when one of them is the about
+// switch, which ends the run.
+bool JoinArguments(const std::vector<std::string>& names, std::string& joined) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        joined += names[i];
+        if (EqualIgnoreCase(names[i], kAboutSwitch)) return false;
+        if (i + 1 < names.size()) joined += ' ';
     }
     return true;
 }
+
+void Advise(const std::string& text) { host::PrintError("varkel: " + text + "\n"); }
 
 // Unpacks an archive named on the command line, decompressing it first when
 // it is bzip2 data.
@@ -70,9 +74,9 @@ void UnpackNamedArchive(const std::string& name) {
     unpackfiles(name);
 }
 
-void RunNamedFile(int argc, char** argv) {
+void RunNamedFile(const std::vector<std::string>& names) {
     std::string joined;
-    if (!JoinArguments(argc, argv, joined)) {
+    if (!JoinArguments(names, joined)) {
         ShowAboutBox();
         return;
     }
@@ -86,6 +90,37 @@ void RunNamedFile(int argc, char** argv) {
     }
 }
 
+void RunDefaultScript() {
+    auto script = host::Examine(kDefaultScript);
+    if (script && !script.value().exists) {
+        Advise(std::string("nothing to do: no ") + kDefaultScript +
+               " here. Try 'varkel --help'.");
+    }
+    create_actions_from_script(kDefaultScript, false);
+}
+
+// -C DIR ARCHIVE: as "mkdir -p DIR && cd DIR && varkel ARCHIVE", with
+// ARCHIVE made absolute first so that it names the same file from DIR.
+bool RunInDirectory(const CommandLine& line) {
+    std::string archive = line.archive;
+    if (archive.empty() || archive.front() != '/') {
+        auto here = host::CurrentDirectory();
+        if (!here) {
+            Advise("cannot tell the current folder: " + here.error().Text());
+            return false;
+        }
+        archive = host::ToHostPath(here.value()) + "/" + archive;
+    }
+    const std::string directory = host::FromHostPath(line.directory);
+    (void)CreateDir(directory.c_str());  // every missing level; a failure shows below
+    if (host::Status entered = host::ChangeDirectory(directory); !entered) {
+        Advise("cannot enter " + line.directory + ": " + entered.error().Text());
+        return false;
+    }
+    RunNamedFile({archive});
+    return true;
+}
+
 // Makes the process safe to run before anything is opened or printed: the
 // standard streams cannot be taken by an archive, a closed reader of the
 // output does not end the job half-way, and an interrupted run leaves no
@@ -96,19 +131,48 @@ void PrepareProcess() {
     host::InstallInterruptCleanup();
 }
 
+// What a run ends with: the outcome as exit status. Lines that never reached
+// the reader (a full disk, a closed pipe) make the run a failure, though the
+// job itself went on to its end. On a terminal, progress dots are followed by
+// a line feed, so the prompt starts on a line of its own.
+int Finish() {
+    if (host::OutputIsTerminal() && !host::OutputEndsLine()) host::Print("\n");
+    if (host::OutputFailed()) ReportOutcome(Outcome::Failed);
+    return static_cast<int>(RunOutcome());
+}
+
+void StartJobRun(int argc, char** argv) {
+    PrintBanner();
+    SetStartDir(AnalyseFilename(host::OwnExecutablePath(argc > 0 ? argv[0] : nullptr), kDirectoryPart));
+}
+
 }  // namespace
 
 int RunVarkel(int argc, char** argv) {
     PrepareProcess();
-    PrintBanner();
-    SetStartDir(AnalyseFilename(host::OwnExecutablePath(argc > 0 ? argv[0] : nullptr), kDirectoryPart));
-    if (argc < 2) {
-        create_actions_from_script(kDefaultScript, false);
-    } else {
-        RunNamedFile(argc, argv);
+    const CommandLine line = ParseCommandLine(argc, argv);
+    switch (line.course) {
+        case Course::Help:
+            host::Print(HelpText());
+            break;
+        case Course::Version:
+            host::Print(VersionText());
+            break;
+        case Course::Usage:
+            Advise(line.usage);
+            return static_cast<int>(Outcome::Failed);
+        case Course::Directory:
+            StartJobRun(argc, argv);
+            if (!RunInDirectory(line)) ReportOutcome(Outcome::Failed);
+            break;
+        case Course::Classic:
+            StartJobRun(argc, argv);
+            if (line.names.empty()) {
+                RunDefaultScript();
+            } else {
+                RunNamedFile(line.names);
+            }
+            break;
     }
-    // Lines that never reached the reader (a full disk, a closed pipe) make
-    // the run a failure, though the job itself went on to its end.
-    if (host::OutputFailed()) ReportOutcome(Outcome::Failed);
-    return static_cast<int>(RunOutcome());
+    return Finish();
 }

@@ -384,6 +384,11 @@ private:
 
 // Writes to the program's standard output (buffered).
 void Print(std::string_view text);
+// Writes to standard error at once: usage and advice meant for a person.
+void PrintError(std::string_view text);
+bool OutputIsTerminal();
+// Whether the last byte Print wrote was a line feed (true before any).
+bool OutputEndsLine();
 void FlushOutput();
 // Whether a write to standard output has failed so far this run (a full
 // disk, a closed pipe); flushes first, so the answer covers every Print.

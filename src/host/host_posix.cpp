@@ -996,7 +996,25 @@ void TemporaryFileGuard::Release() {
 
 // ---- Console ---------------------------------------------------------------
 
-void Print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+namespace {
+bool output_ends_line = true;
+}  // namespace
+
+void Print(std::string_view text) {
+    if (text.empty()) return;
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    output_ends_line = text.back() == '\n';
+}
+
+void PrintError(std::string_view text) {
+    std::fflush(stdout);  // what was printed before comes first on a shared terminal
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool OutputEndsLine() { return output_ends_line; }
 
 void FlushOutput() { std::fflush(stdout); }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "archive/format.h"
@@ -11,6 +12,7 @@
 #include "archive/writer.h"
 #include "compress/bzip2_bridge.h"
 #include "host/host.h"
+#include "interp/advice.h"
 #include "interp/dir_walker.h"
 #include "paths/path_helpers.h"
 #include "script/line_store.h"
@@ -60,6 +62,30 @@ constexpr std::array<KeywordName, 15> kKeywords{{
     {"OPTIMIZE", Keyword::Optimize},
     {"PRINT", Keyword::Print},
 }};
+
+// The keywords' texts alone, in the order they are tried, for advice.
+constexpr std::array<const char*, kKeywords.size()> KeywordTexts() {
+    std::array<const char*, kKeywords.size()> texts{};
+    for (std::size_t i = 0; i < kKeywords.size(); ++i) texts[i] = kKeywords[i].text;
+    return texts;
+}
+constexpr std::array<const char*, kKeywords.size()> kKeywordTexts = KeywordTexts();
+
+// The job script being run, for the advice lines that name it.
+std::string running_script;
+
+void Advise(const std::string& text) { AdviseOnLine(running_script, GetScriptPointer(), text); }
+
+void AdviseIfMisspelt(const std::string& word) {
+    if (auto meant = MeantKeyword(word, kKeywordTexts)) {
+        Advise("`" + word + "' is not a command (did you mean " + std::string(*meant) + "?)");
+    }
+}
+
+// An empty directory word is the root directory, which is rarely meant.
+void AdviseIfRoot(const std::string& word) {
+    if (word.empty()) Advise("empty directory: this is the root directory /");
+}
 
 Keyword ParseKeyword(const std::string& word) {
     for (const KeywordName& name : kKeywords) {
@@ -115,6 +141,7 @@ void RunAddDir(bool recurse) {
 }
 
 void RunChDir() {
+    AdviseIfRoot(get_memory(2));
     const std::string directory = PathWord(2);
     host::Print("Change Working Directory " + directory + "\n");
     if (!host::ChangeDirectory(directory)) {
@@ -125,12 +152,14 @@ void RunChDir() {
 }
 
 void RunChDirOut() {
+    AdviseIfRoot(get_memory(2));
     DIR_OUT = PathWord(2);
     FixDir(DIR_OUT);
     host::Print("Change Output Directory to " + DIR_OUT + "\n");
 }
 
 void RunChDirIn() {
+    AdviseIfRoot(get_memory(2));
     DIR_IN = PathWord(2);
     FixDir(DIR_IN);
     host::Print("Change Input Directory to " + DIR_IN + "\n");
@@ -204,6 +233,10 @@ void RunOptimize() {
 }
 
 void RunLine(const std::string& line) {
+    if (std::strlen(line.c_str()) > kMaxSplitLength) {
+        Advise("line longer than " + std::to_string(kMaxSplitLength) +
+               " characters; the rest is not read");
+    }
     seperate_words(line);
     switch (ParseKeyword(get_memory(1))) {
         case Keyword::BeginList: actions_point = actions_size = 0; break;
@@ -221,7 +254,7 @@ void RunLine(const std::string& line) {
         case Keyword::Compress: RunCompress(); break;
         case Keyword::Optimize: RunOptimize(); break;
         case Keyword::Print: host::Print(get_memory(2) + "\n"); break;
-        case Keyword::None: break;  // free text, comments, misspelt keywords
+        case Keyword::None: AdviseIfMisspelt(get_memory(1)); break;  // free text, comments, misspellings
     }
 }
 
@@ -244,6 +277,7 @@ void ReportScriptLoad(const std::string& path, bool report_missing_script) {
 void create_actions_from_script(std::string path, bool report_missing_script) {
     actions_point = 0;
     actions_size = 0;
+    running_script = path;
     ReadScript(path);
     ReportScriptLoad(path, report_missing_script);
     while (!ScriptEOF()) {

@@ -11,8 +11,6 @@ std::string memory_string[kWordSlots];
 
 namespace {
 
-// Only the first 2047 characters of a line are split into words.
-constexpr std::size_t kMaxSplitLength = 2047;
 
 bool IsDelimeter(char c) {
     const std::int32_t in_force = std::clamp(delim_cur, 0, kDelimeterCount);

@@ -3,11 +3,14 @@
 // groups text that may contain separators.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 inline constexpr int kWordSlots = 256;
 inline constexpr int kDelimeterCount = 6;
+// Only the first this many characters of a line are split into words.
+inline constexpr std::size_t kMaxSplitLength = 2047;
 
 extern char cons;  // opening quote
 extern char cone;  // closing quote

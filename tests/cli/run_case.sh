@@ -7,6 +7,11 @@
 #               no globbing); may be empty or absent: no arguments
 #   stdout.exp  the expected standard output, byte for byte
 #   exit.exp    the expected exit status
+#   stderr.exp  optional: the expected standard error, byte for byte (not
+#               compared when absent)
+#   tty         optional: run the program on a pseudo-terminal (script -qc);
+#               standard output and standard error then arrive together
+#               in stdout.exp, line ends as the terminal gives them (CR LF)
 #   setup.sh    optional: run with bash in the scratch directory first
 #   check.sh    optional: run with bash in the scratch directory afterwards;
 #               must exit 0
@@ -68,7 +73,7 @@ mkdir "$work" "$meta"
 shopt -s dotglob nullglob
 for entry in "$case_dir"/*; do
     case "$(basename "$entry")" in
-        cmd | stdout.exp | exit.exp | setup.sh | check.sh) ;;
+        cmd | stdout.exp | stderr.exp | exit.exp | tty | setup.sh | check.sh) ;;
         *) cp -R "$entry" "$work/" ;;
     esac
 done
@@ -92,12 +97,15 @@ if [ -f "$case_dir/cmd" ]; then
 fi
 
 status=0
-(cd "$work" && exec "$program" "${arguments[@]}") </dev/null \
-    >"$meta/stdout.raw" 2>"$meta/stderr" || status=$?
+if [ -f "$case_dir/tty" ]; then
+    quoted="$(printf '%q ' "$program" "${arguments[@]}")"
+    (cd "$work" && exec script -qec "$quoted" /dev/null) </dev/null \
+        >"$meta/stdout.raw" 2>"$meta/stderr" || status=$?
+else
+    (cd "$work" && exec "$program" "${arguments[@]}") </dev/null \
+        >"$meta/stdout.raw" 2>"$meta/stderr" || status=$?
+fi
 
-# Read the output whole, trailing line breaks included, and put the tokens in.
-raw="$(cat "$meta/stdout.raw"; printf x)"
-raw="${raw%x}"
 to_program_form() { printf '%s' "${1//\//\\}"; }
 replacements=(
     "$(to_program_form "$work")" @SCRATCH@
@@ -109,13 +117,24 @@ replacements=(
 if [ "${#build_dir}" -gt "${#work}" ]; then
     replacements=("${replacements[@]:4}" "${replacements[@]:0:4}")
 fi
-for ((i = 0; i < ${#replacements[@]}; i += 2)); do
-    raw="${raw//"${replacements[i]}"/"${replacements[i + 1]}"}"
-done
-printf '%s' "$raw" >"$meta/stdout.act"
+# Reads a file whole, trailing line breaks included, and puts the tokens in.
+with_tokens() {
+    local raw
+    raw="$(cat "$1"; printf x)"
+    raw="${raw%x}"
+    for ((i = 0; i < ${#replacements[@]}; i += 2)); do
+        raw="${raw//"${replacements[i]}"/"${replacements[i + 1]}"}"
+    done
+    printf '%s' "$raw"
+}
+with_tokens "$meta/stdout.raw" >"$meta/stdout.act"
+with_tokens "$meta/stderr" >"$meta/stderr.act"
 
 if [ "$update" = 1 ]; then
     cp "$meta/stdout.act" "$case_dir/stdout.exp"
+    if [ -s "$meta/stderr.act" ] || [ -f "$case_dir/stderr.exp" ]; then
+        cp "$meta/stderr.act" "$case_dir/stderr.exp"
+    fi
     echo "$status" >"$case_dir/exit.exp"
     echo "UPDATED: $case_dir (exit status $status); check stdout.exp by hand"
 fi
@@ -125,6 +144,11 @@ if ! cmp -s "$case_dir/stdout.exp" "$meta/stdout.act"; then
     ok=0
     echo "Standard output differs (--- expected, +++ actual):"
     diff -u --label expected --label actual "$case_dir/stdout.exp" "$meta/stdout.act" || true
+fi
+if [ -f "$case_dir/stderr.exp" ] && ! cmp -s "$case_dir/stderr.exp" "$meta/stderr.act"; then
+    ok=0
+    echo "Standard error differs (--- expected, +++ actual):"
+    diff -u --label expected --label actual "$case_dir/stderr.exp" "$meta/stderr.act" || true
 fi
 
 expected_status="$(tr -d '[:space:]' <"$case_dir/exit.exp")"

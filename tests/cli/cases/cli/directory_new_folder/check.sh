@@ -1,0 +1,3 @@
+set -e
+test "$(cat restored/deep/a.txt)" = alpha
+test -f x.dat

@@ -1,0 +1,1 @@
+test "$(cat restored.txt)" = alpha
