@@ -8,6 +8,7 @@ packages=(
     cmake          # the build description
     ninja-build    # the build tool
     libgtest-dev   # unit tests
+    libbz2-dev     # reading compressed archives in the process (list, test)
     bzip2          # compression tool (fallback) and its self-test
     lbzip2         # compression tool (preferred: all cores)
     groff-base     # manual page check
