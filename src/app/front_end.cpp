@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/inspect.h"
 #include "app/options.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
@@ -161,6 +162,10 @@ int RunVarkel(int argc, char** argv) {
         case Course::Usage:
             Advise(line.usage);
             return static_cast<int>(Outcome::Failed);
+        case Course::List:
+            return ListArchive(line.archive);
+        case Course::Test:
+            return TestArchive(line.archive);
         case Course::Directory:
             StartJobRun(argc, argv);
             if (!RunInDirectory(line)) ReportOutcome(Outcome::Failed);

@@ -21,6 +21,17 @@ CommandLine Alone(Course course, int argc, const std::string& option) {
     return line;
 }
 
+// An option that takes exactly one archive.
+CommandLine OnArchive(Course course, int argc, char** argv) {
+    const std::string option = argv[1];
+    if (argc < 3) return Usage("option " + option + " needs an archive");
+    if (argc > 3) return Usage("option " + option + " takes one archive");
+    CommandLine line;
+    line.course = course;
+    line.archive = argv[2];
+    return line;
+}
+
 CommandLine Directory(const std::string& directory, int first_operand, int argc, char** argv) {
     if (directory.empty()) return Usage("option -C needs a folder and an archive");
     if (first_operand >= argc) return Usage("option -C needs an archive after the folder");
@@ -40,6 +51,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     const std::string first = argv[1];
     if (first == "-h" || first == "--help") return Alone(Course::Help, argc, first);
     if (first == "--version") return Alone(Course::Version, argc, first);
+    if (first == "-t" || first == "--list") return OnArchive(Course::List, argc, argv);
+    if (first == "--test") return OnArchive(Course::Test, argc, argv);
     if (first == "-C" || first == "--directory") {
         if (argc < 3) return Usage("option " + first + " needs a folder and an archive");
         return Directory(argv[2], 3, argc, argv);
@@ -56,6 +69,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 std::string HelpText() {
     return "Usage: varkel [JOB.vkjob | ARCHIVE]\n"
            "       varkel -C DIR ARCHIVE\n"
+           "       varkel -t ARCHIVE | --test ARCHIVE\n"
            "       varkel -h | --help | --version\n"
            "\n"
            "Varkel gathers files into an archive and recreates them from it.\n"
@@ -65,6 +79,8 @@ std::string HelpText() {
            "  varkel ARCHIVE       unpack the archive into the current folder\n"
            "                       (a bzip2-compressed archive is decompressed first)\n"
            "  -C, --directory DIR  unpack ARCHIVE into DIR, made when missing\n"
+           "  -t, --list ARCHIVE   list what the archive holds: size and name\n"
+           "  --test ARCHIVE       read the whole archive and check it\n"
            "  --                   what follows is a name, even one that starts with '-'\n"
            "  -h, --help           show this text\n"
            "  --version            show the version\n"

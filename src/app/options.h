@@ -11,6 +11,8 @@ enum class Course {
     Help,       // -h, --help
     Version,    // --version
     Directory,  // -C DIR ARCHIVE, --directory=DIR ARCHIVE, --directory DIR ARCHIVE
+    List,       // -t ARCHIVE, --list ARCHIVE
+    Test,       // --test ARCHIVE
     Usage,      // an option with a missing operand or a word too many
 };
 
@@ -18,7 +20,7 @@ struct CommandLine {
     Course course = Course::Classic;
     std::vector<std::string> names;  // Classic: the arguments to join (after a leading "--")
     std::string directory;           // Directory: where to unpack
-    std::string archive;             // Directory: the archive, as typed
+    std::string archive;             // Directory, List, Test: the archive, as typed
     std::string usage;               // Usage: the line that says what was wrong
 };
 

@@ -387,6 +387,9 @@ void Print(std::string_view text);
 // Writes to standard error at once: usage and advice meant for a person.
 void PrintError(std::string_view text);
 bool OutputIsTerminal();
+// Whether a write to standard output has failed so far, without flushing:
+// cheap enough to ask after every line.
+bool OutputBroken();
 // Whether the last byte Print wrote was a line feed (true before any).
 bool OutputEndsLine();
 void FlushOutput();

@@ -1014,6 +1014,8 @@ void PrintError(std::string_view text) {
 
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
+bool OutputBroken() { return std::ferror(stdout) != 0; }
+
 bool OutputEndsLine() { return output_ends_line; }
 
 void FlushOutput() { std::fflush(stdout); }

@@ -1,0 +1,1 @@
+bash "$CASE_DIR/../../../fixtures/sample_archive.sh"
