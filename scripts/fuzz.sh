@@ -13,7 +13,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-30}"
 build_dir="${BUILD_DIR:-$root/build-fuzz}"
-targets=(fuzz_reader fuzz_script fuzz_paths)
+targets=(fuzz_reader fuzz_decoder fuzz_script fuzz_paths)
 
 # clang and its runtime (libFuzzer, the sanitizers), when missing.
 missing=()

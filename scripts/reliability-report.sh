@@ -78,6 +78,11 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   when the archive being read changes, when a cut or damaged record is not
   reported as a failure, or when a sound archive of plain names does not
   come out byte for byte. Figures: $(fuzz_figure fuzz_reader).
+- **fuzz_decoder**: any bytes decoded as an archive in memory by the record
+  decoder that --list and --test use, in pieces of varying size. Aborts when
+  a record does not begin where the one before it ended, when a problem is
+  placed outside the input, or when a clean end is not exactly after a
+  record. Figures: $(fuzz_figure fuzz_decoder).
 - **fuzz_script**: any bytes as a job script, with either separator set.
   The lines rebuild the script, the cursor walks them all, and every split
   keeps slot 0 whole, stores no quote, leaves the slots after the last word

@@ -65,6 +65,13 @@ for pair in '..\x|../x' '..\x|..\x' 's\..\..\x|s/../..\x' '\\a\b|//a\b' 'C:\..\x
         seed "reader/hostile-$n"
 done
 
+
+# ---- decoder: the reader's archives, decoded in memory ----
+mkdir -p decoder
+for name in valid-one-file valid-tree valid-exact-names valid-fewer-records-than-counted \
+    bad-cut-data bad-cut-name bad-exact-name-mismatch bad-negative-data-size; do
+    cp "reader/$name" "decoder/$name"
+done
 # ---- script: the first byte picks the separator set (even: start-up, odd: default) ----
 printf '\0BEGINLIST\r\nPACK=a.pak\r\n' | seed script/crlf-lines
 printf '\1PRESERVE_DIRECTORY_TREE = ON\nADDFILE=C:\\My Files\\a.txt' | seed script/default-set
