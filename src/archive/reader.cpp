@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "archive/format.h"
+#include "archive/job_paths.h"
 #include "archive/job_state.h"
 #include "archive/names.h"
 #include "archive/outcome.h"
@@ -230,9 +231,10 @@ Step UnpackRecord(ArchiveInput& archive, std::string& last_directory) {
 // Makes DIR_OUT the current directory, creating it when it is missing.
 bool EnterOutputDirectory() {
     if (DIR_OUT.empty()) return true;  // stay in the current directory
-    if (host::ChangeDirectory(DIR_OUT)) return true;
-    (void)CreateDir(DIR_OUT.c_str());
-    if (host::ChangeDirectory(DIR_OUT)) return true;
+    const JobPath output = OutputDirectoryPath();
+    if (host::ChangeDirectory(output.path)) return true;
+    (void)CreateDir(output.path.c_str());
+    if (host::ChangeDirectory(output.path)) return true;
     ReportError("Cannot Enter Output Directory", DIR_OUT);
     return false;
 }
@@ -268,10 +270,12 @@ void UnpackArchive(const std::string& archive_name, std::optional<ArchiveInput> 
 
 }  // namespace
 
-void unpackfiles(std::string archive_name) {
-    // Opened before the directory changes: the name is relative to the caller's.
-    UnpackArchive(archive_name,
-                  OpenArchiveInput(archive_name, host::File::OpenForReading(archive_name)));
+void unpackfiles(std::string archive_name) { unpack_archive_at(JobPath{archive_name, archive_name}); }
+
+void unpack_archive_at(const JobPath& archive) {
+    // Opened before the directory changes: the path is relative to the caller's.
+    UnpackArchive(archive.shown,
+                  OpenArchiveInput(archive.shown, host::File::OpenForReading(archive.path)));
 }
 
 void unpack_opened_archive(std::string archive_name, host::File archive) {
