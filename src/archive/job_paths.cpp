@@ -9,9 +9,9 @@ namespace {
 
 // The directory that was current when a setting got its text.
 struct Anchor {
-    std::string text;                 // the setting's text at that moment
-    std::string directory;            // the current directory then, absolute, program form
-    host::FileIdentity identity;      // and which directory that was
+    std::string text;             // the setting's text at that moment
+    std::string directory;        // the current directory then, absolute, program form
+    host::FileIdentity identity;  // and which directory that was
 };
 
 std::optional<Anchor> input_anchor;
@@ -53,11 +53,6 @@ JobPath Resolve(const std::string& setting, const std::optional<Anchor>& anchor,
 void AnchorInputDirectory() { input_anchor = AnchorHere(DIR_IN); }
 
 void AnchorOutputDirectory() { output_anchor = AnchorHere(DIR_OUT); }
-
-void ForgetDirectoryAnchors() {
-    input_anchor.reset();
-    output_anchor.reset();
-}
 
 JobPath OutputArchivePath(const std::string& word) { return Resolve(DIR_OUT, output_anchor, word); }
 

@@ -22,9 +22,6 @@ struct JobPath {
 // was the one it is relative to.
 void AnchorInputDirectory();
 void AnchorOutputDirectory();
-// Forgets the anchors: the settings are then taken from the current
-// directory, as a run that never set them does.
-void ForgetDirectoryAnchors();
 
 // The archive of PACK=word: the word itself when it is absolute, else
 // DIR_OUT + word.
