@@ -97,8 +97,9 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
 - **Full disk** (\`FullDisk\`): a file-size limit (RLIMIT_FSIZE, SIGXFSZ
   ignored) on packing, packing over an old archive, compressing, unpacking
   and decompressing. Proves: exit status 2, a clear line ("Cannot Write
-  Archive" with the system's reason, "Could not write", "Compression Tool
-  Failed"), no partial archive under the name, no temporary file left, the
+  Archive" with the system's reason, "Could not write" and "Partial File"
+  for the file left cut short, "Compression Tool Failed"), no partial
+  archive under the name, no temporary file left, the
   uncompressed archive kept when only its compression failed, nothing
   touched outside. Figures: $(figure "full disk").
 - **Killed mid-pack** (\`KilledMidPack\`): SIGKILL while a 1 GiB file is
@@ -174,6 +175,18 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   through; a name whose directory part is a link is not written ("Could not
   write", exit status 2); nothing outside changes. Figures:
   $(figure "planted links").
+- **Link races**, in process through the extractor's seam
+  (\`ArchiveReaderTest.DirectorySwappedForALinkBeforeTheFileIsCreated\`, in
+  the unit suite): a directory of the output tree swapped for a link to
+  the outside after the reader reached it and before the file is created
+  in it, for the file being made, for a directory held open from the file
+  before, and for a level above a directory not reached yet. Proves: the
+  file lands in the directory that was reached (which never left the
+  output tree) or is refused ("Could not write"); nothing appears outside.
+- **Read-only output** (\`ReadOnlyOutput\`): as a normal user, an output tree
+  with a folder the user may not write, unpacked twice. Proves: each file
+  that cannot be made there is reported ("Could not write", exit status 2),
+  the others come back, and the second run replaces them.
 
 ## Special files, load and real trees
 
@@ -277,6 +290,28 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   start folder with a double quote never compressed. The tool now works on
   private files only and the archive's name changes by one checked rename
   (\`CompressionStep\`, \`CompressionToolFaults\`).
+- A stored name with a \`..\` part was skipped with exit status 0, though
+  its file was not restored; the outcome is now 2 (\`HostileNames\` in the
+  unit suite, cli \`unpack/unsafe_name_fails\`).
+- The reader checked a file's directories with lstat and then created the
+  file by path, and skipped the check for later files of the same
+  directory: a process that could write the output tree could swap a
+  checked directory for a link in between. Files are now made beneath the
+  output directory's descriptor, one level at a time, never through a link
+  (\`DirectorySwappedForALinkBeforeTheFileIsCreated\`).
+- A second UNPACK with a relative output directory unpacked into
+  \`out/out\`, since the first had entered \`out\`; relative input and
+  output directories now keep naming what they named when set (cli
+  \`unpack/second_unpack_same_directories\`).
+- An absolute archive path in PACK or UNPACK had the output or input
+  directory put in front of it and failed; it is now used as it is (cli
+  \`unpack/absolute_archive_paths\`).
+- A file cut short by a full disk or a truncated archive stayed under its
+  name without a word about it; "Partial File" now names it (cli
+  \`unpack/partial_file\`, \`FullDiskIsReportedForTheFileBeingWritten\`).
+- An archive of zeros printed a "Could not write" line for every 8 bytes
+  (20 MB of output for 8 MB of zeros); past 100 such records in a row the
+  rest is counted in one line (cli \`unpack/zeros_flood\`).
 
 ## Running it
 

@@ -69,7 +69,7 @@ void UnpackNamedArchive(const std::string& name) {
         host::Print("File appears to be Bzipped2..\n");
         // After a failed tool the compressed archive stays as it was: a
         // partial result never takes its place.
-        UnpackCompressed(name);
+        UnpackCompressed(name, name);
         return;
     }
     unpackfiles(name);

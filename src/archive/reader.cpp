@@ -4,7 +4,9 @@
 // decides whether any record is read at all. Every stored name passes a
 // safety check before it reaches the file system, so nothing is ever written
 // outside the output directory, and malformed or cut-off archives are
-// reported with where they went wrong instead of being read as garbage.
+// reported with where they went wrong instead of being read as garbage. The
+// files themselves are made by the extractor, beneath the output directory's
+// descriptor.
 #include "archive/reader.h"
 
 #include <cerrno>
@@ -14,7 +16,9 @@
 #include <string_view>
 #include <utility>
 
+#include "archive/extractor.h"
 #include "archive/format.h"
+#include "archive/job_paths.h"
 #include "archive/job_state.h"
 #include "archive/names.h"
 #include "archive/outcome.h"
@@ -38,6 +42,20 @@ struct ArchiveInput {
 // Whether reading goes on with the next record.
 enum class Step { Next, Stop };
 
+// Records without a name are reported one by one up to this many in a row;
+// the rest of such a run is counted and told in one line, so that an archive
+// of zeros (eight bytes make such a record) cannot flood the output.
+constexpr int kUnnamedShownInARow = 100;
+
+// One unpack under way: the archive it reads, where its files go, and the
+// run of records without a name that it is in.
+struct UnpackRun {
+    ArchiveInput& archive;
+    Extractor extractor;
+    int unnamed_in_a_row = 0;
+    long long unnamed_not_shown = 0;
+};
+
 void ReportError(const std::string& what, const std::string& subject) {
     host::Print("\n Error : " + what + " " + subject + "! \n");
     ReportOutcome(Outcome::Failed);
@@ -48,8 +66,39 @@ void ReportCannotWrite(const std::string& stored_name) {
     ReportOutcome(Outcome::Failed);
 }
 
-Step ReportTruncated(const ArchiveInput& archive) {
-    ReportError("Truncated Archive", archive.name);
+// A file that could not be completed keeps what was written (it may hold the
+// only copy of the start of a file): the line says so, after the error that
+// stopped it.
+void ReportPartial(const std::string& stored_name) {
+    ReportError("Partial File", stored_name);
+}
+
+// Ends a run of records without a name: tells how many were not shown.
+void EndUnnamedRun(UnpackRun& run) {
+    if (run.unnamed_not_shown > 0) {
+        host::Print("\n... and " + std::to_string(run.unnamed_not_shown) +
+                    " more records without a name\n");
+    }
+    run.unnamed_in_a_row = 0;
+    run.unnamed_not_shown = 0;
+}
+
+// A record whose file is not made: each counts as a failure; past the first
+// ones of a run, records without a name are only counted.
+void ReportNotWritten(UnpackRun& run, const std::string& stored_name) {
+    if (!stored_name.empty() || ++run.unnamed_in_a_row <= kUnnamedShownInARow) {
+        ReportCannotWrite(stored_name);
+        return;
+    }
+    ++run.unnamed_not_shown;
+    ReportOutcome(Outcome::Failed);
+}
+
+// The end of the archive ends a run of records without a name too: its
+// count comes before the error.
+Step ReportTruncated(UnpackRun& run) {
+    EndUnnamedRun(run);
+    ReportError("Truncated Archive", run.archive.name);
     return Step::Stop;
 }
 
@@ -77,9 +126,10 @@ std::size_t ReadArchive(ArchiveInput& archive, char* buffer, std::size_t count) 
 }
 
 // Moves past the data of a record that is not recreated.
-Step PassOver(ArchiveInput& archive, std::int32_t data_size) {
+Step PassOver(UnpackRun& run, std::int32_t data_size) {
+    ArchiveInput& archive = run.archive;
     if (archive.offset + data_size > archive.size || !archive.file.Skip(data_size)) {
-        return ReportTruncated(archive);
+        return ReportTruncated(run);
     }
     archive.offset += data_size;
     return Step::Next;
@@ -102,94 +152,64 @@ void ReportHeader(const fmt::HeaderBytes& header) {
     host::Print("\n");
 }
 
-bool IsTheArchive(const ArchiveInput& archive, const host::HostPath& path) {
-    auto identity = host::IdentityOf(path);
-    return identity && identity.value() == archive.identity;
-}
-
-// Creates a fresh file to unpack into, in place of whatever held the name;
-// never the archive being read, which a stored name may happen to match. A
-// link already under the name is replaced, not followed, so its target (which
-// may lie outside the output directory) is never written.
-std::optional<host::File> CreateOutput(const ArchiveInput& archive, const host::HostPath& path) {
-    // A free name is taken at once: a file made new cannot be the archive.
-    if (auto created = host::File::CreateNew(path)) return std::move(created.value());
-    if (IsTheArchive(archive, path)) return std::nullopt;
-    auto created = host::File::CreateReplacing(path);
-    if (!created) return std::nullopt;
-    return std::move(created.value());
-}
-
 // ---- Records ---------------------------------------------------------------------
 
-// The directory part of a path in host form, ending in '/'; empty when it has none.
-std::string DirectoryOf(const host::HostPath& path) {
-    const std::size_t slash = path.text.rfind('/');
-    return slash == std::string::npos ? std::string() : path.text.substr(0, slash + 1);
-}
-
-// Creates the directories a file needs, once for a run of files that share them.
-void CreateDirectoriesFor(const host::HostPath& path, std::string& last_directory) {
-    const std::string directory = DirectoryOf(path);
-    if (directory.empty() || directory == last_directory) return;
-    // Usually only the last level is missing: one call makes it. Otherwise
-    // the levels are made one by one. A failure shows when the file is created.
-    const host::Status made = host::CreateDirectory(host::HostPath{directory});
-    if (!made && made.error().code != EEXIST) {
-        for (std::size_t slash = directory.find('/', 1); slash != std::string::npos;
-             slash = directory.find('/', slash + 1)) {
-            (void)host::CreateDirectory(host::HostPath{directory.substr(0, slash)});
-        }
-    }
-    last_directory = directory;
-}
+// How a record's data ends: as its header says, or cut short by the end of
+// the archive (inside the name, so that the file is made under part of it).
+enum class RecordEnd { AsSaid, InsideName };
 
 // Streams one record's data into its file. After a failed copy the read
-// position in the archive is unknown, so reading stops.
-Step WriteData(ArchiveInput& archive, host::File& output, const std::string& stored_name,
-               std::int32_t data_size) {
+// position in the archive is unknown, so reading stops. A file that was not
+// completed stays as it is and is reported as partial.
+Step WriteData(UnpackRun& run, host::File& output, const std::string& stored_name,
+               std::int32_t data_size, RecordEnd end) {
+    ArchiveInput& archive = run.archive;
     auto copied = output.CopyFrom(archive.file, data_size);
     if (!copied) {
         ReportCannotWrite(stored_name);
+        ReportPartial(stored_name);
         return Step::Stop;
     }
     archive.offset += copied.value();
-    if (!output.Close()) ReportCannotWrite(stored_name);
+    const bool closed = output.Close().ok();
+    if (!closed) ReportCannotWrite(stored_name);
     host::Print(".");
     host::FlushProgress();
-    if (copied.value() < data_size) return ReportTruncated(archive);
+    if (copied.value() < data_size || end == RecordEnd::InsideName) {
+        ReportTruncated(run);
+        ReportPartial(stored_name);
+        return Step::Stop;
+    }
+    if (!closed) ReportPartial(stored_name);
     return Step::Next;
 }
 
 // Recreates one record's file. Every line about it shows the part of the
 // stored name before the NUL; the file is created under the exact name when
 // the record holds one.
-Step ExtractFile(ArchiveInput& archive, const fmt::StoredNameParts& name, std::int32_t data_size,
-                 std::string& last_directory) {
+Step ExtractFile(UnpackRun& run, const fmt::StoredNameParts& name,
+                 std::int32_t data_size, RecordEnd end) {
     const std::string stored_name(name.program);
+    if (!stored_name.empty()) EndUnnamedRun(run);
     const names::OutputName output_name = names::MakeOutputName(name.program, name.exact);
     if (!output_name.safe) {
+        // A file the archive holds is not restored: the unpack has failed.
         host::Print("\nUnsafe name skipped `" + stored_name + "`\n");
-        return PassOver(archive, data_size);
+        ReportOutcome(Outcome::Failed);
+        return PassOver(run, data_size);
     }
     if (!output_name.removed.empty()) {
         host::Print("\nRemoving leading `" + output_name.removed + "' from `" + stored_name + "`\n");
     }
-    // A directory along the name that is a link would lead out of the output
-    // directory: the file is not written there. A file in the directory of
-    // the file before it has nothing new to look at.
-    const host::HostPath path{output_name.path};
-    if (DirectoryOf(path) != last_directory && host::PassesThroughLink(path)) {
-        ReportCannotWrite(stored_name);
-        return PassOver(archive, data_size);
-    }
-    CreateDirectoriesFor(path, last_directory);
-    std::optional<host::File> output = CreateOutput(archive, path);
+    // An empty name names no file: nothing to try.
+    host::Result<host::File> output = output_name.path.empty()
+                                          ? host::Result<host::File>(host::Error{ENOENT, "openat"})
+                                          : run.extractor.Create(output_name.path);
     if (!output) {
-        ReportCannotWrite(stored_name);
-        return PassOver(archive, data_size);
+        ReportNotWritten(run, stored_name);
+        return PassOver(run, data_size);
     }
-    return WriteData(archive, *output, stored_name, data_size);
+    return WriteData(run, output.value(), stored_name, data_size, end);
 }
 
 bool IsPlausible(const fmt::RecordHeader& header) {
@@ -197,44 +217,55 @@ bool IsPlausible(const fmt::RecordHeader& header) {
            header.name_length <= fmt::kMaxNameFieldLength;
 }
 
-Step ReportDamage(const ArchiveInput& archive, std::int64_t record_offset) {
-    ReportError("Damaged Archive", archive.name + " at byte " + std::to_string(record_offset));
+Step ReportDamage(UnpackRun& run, std::int64_t record_offset) {
+    EndUnnamedRun(run);
+    ReportError("Damaged Archive", run.archive.name + " at byte " + std::to_string(record_offset));
     return Step::Stop;
 }
 
-Step UnpackRecord(ArchiveInput& archive, std::string& last_directory) {
+Step UnpackRecord(UnpackRun& run) {
+    ArchiveInput& archive = run.archive;
     const std::int64_t record_offset = archive.offset;
     fmt::RecordHeaderBytes header_bytes{};
     const std::size_t header_read = ReadArchive(archive, header_bytes.data(), header_bytes.size());
     if (header_read == 0) return Step::Stop;  // the archive ends exactly after a record
-    if (header_read < header_bytes.size()) return ReportTruncated(archive);
+    if (header_read < header_bytes.size()) return ReportTruncated(run);
     const fmt::RecordHeader header = fmt::DecodeRecordHeader(header_bytes);
-    if (!IsPlausible(header)) return ReportDamage(archive, record_offset);
+    if (!IsPlausible(header)) return ReportDamage(run, record_offset);
     std::string field(static_cast<std::size_t>(header.name_length), '\0');
     const std::size_t name_read = ReadArchive(archive, field.data(), field.size());
     if (name_read == field.size()) {
         const fmt::StoredNameParts name = fmt::SplitStoredName(field);
         if (!name.exact.empty() && !fmt::ExactNameMatches(name.program, name.exact)) {
-            return ReportDamage(archive, record_offset);
+            return ReportDamage(run, record_offset);
         }
-        return ExtractFile(archive, name, header.data_size, last_directory);
+        return ExtractFile(run, name, header.data_size, RecordEnd::AsSaid);
     }
     // The archive ends inside the name: the file is still made, empty, under
     // the part of the name before the NUL that was read.
     field.resize(name_read);
     const fmt::StoredNameParts name{fmt::SplitStoredName(field).program, {}};
-    if (ExtractFile(archive, name, 0, last_directory) == Step::Stop) return Step::Stop;
-    return ReportTruncated(archive);
+    if (ExtractFile(run, name, 0, RecordEnd::InsideName) == Step::Stop) return Step::Stop;
+    return ReportTruncated(run);
 }
 
-// Makes DIR_OUT the current directory, creating it when it is missing.
-bool EnterOutputDirectory() {
-    if (DIR_OUT.empty()) return true;  // stay in the current directory
-    if (host::ChangeDirectory(DIR_OUT)) return true;
-    (void)CreateDir(DIR_OUT.c_str());
-    if (host::ChangeDirectory(DIR_OUT)) return true;
+// Opens DIR_OUT, creating it when it is missing, and makes it the current
+// directory; with an empty DIR_OUT the current directory is the output
+// directory. Every file is then made beneath this descriptor.
+std::optional<host::Folder> EnterOutputDirectory() {
+    if (DIR_OUT.empty()) {
+        if (auto here = host::Folder::Open(".")) return std::move(here.value());
+    } else {
+        const JobPath output = OutputDirectoryPath();
+        auto folder = host::Folder::Open(output.path);
+        if (!folder) {
+            (void)CreateDir(output.path.c_str());
+            folder = host::Folder::Open(output.path);
+        }
+        if (folder && folder.value().MakeCurrent()) return std::move(folder.value());
+    }
     ReportError("Cannot Enter Output Directory", DIR_OUT);
-    return false;
+    return std::nullopt;
 }
 
 void PrintPreamble() {
@@ -248,7 +279,8 @@ void PrintPreamble() {
 
 void UnpackArchive(const std::string& archive_name, std::optional<ArchiveInput> archive) {
     PrintPreamble();
-    if (!EnterOutputDirectory()) return;
+    std::optional<host::Folder> output = EnterOutputDirectory();
+    if (!output) return;
     if (!archive) {
         ReportError("Cannot Open Archive", archive_name);
         return;
@@ -260,18 +292,21 @@ void UnpackArchive(const std::string& archive_name, std::optional<ArchiveInput> 
     }
     ReportHeader(*header);
     if (fmt::GetInt32(header->data() + fmt::kFileCountOffset) < 1) return;
-    std::string last_directory;
-    while (UnpackRecord(*archive, last_directory) == Step::Next) {
+    UnpackRun run{*archive, Extractor(std::move(*output), archive->identity)};
+    while (UnpackRecord(run) == Step::Next) {
     }
+    EndUnnamedRun(run);
     host::FlushOutput();
 }
 
 }  // namespace
 
-void unpackfiles(std::string archive_name) {
-    // Opened before the directory changes: the name is relative to the caller's.
-    UnpackArchive(archive_name,
-                  OpenArchiveInput(archive_name, host::File::OpenForReading(archive_name)));
+void unpackfiles(std::string archive_name) { unpack_archive_at(JobPath{archive_name, archive_name}); }
+
+void unpack_archive_at(const JobPath& archive) {
+    // Opened before the directory changes: the path is relative to the caller's.
+    UnpackArchive(archive.shown,
+                  OpenArchiveInput(archive.shown, host::File::OpenForReading(archive.path)));
 }
 
 void unpack_opened_archive(std::string archive_name, host::File archive) {

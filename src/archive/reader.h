@@ -3,11 +3,15 @@
 
 #include <string>
 
+#include "archive/job_paths.h"
 #include "host/host.h"
 
 // Opens the archive by the name given (relative to the current directory),
 // makes DIR_OUT the current directory and recreates every stored file there.
 void unpackfiles(std::string archive_name);
+// The same for an archive of a job, reached by its path and called by the
+// name the lines show.
+void unpack_archive_at(const JobPath& archive);
 // The same for an archive already open (a private decompressed copy), read
 // from its start; `archive_name` is what the lines call it.
 void unpack_opened_archive(std::string archive_name, host::File archive);

@@ -229,8 +229,8 @@ host::Status ReportSelfInclusion(ArchiveOutput& archive, const std::string& sour
 
 // The temporary archive goes beside the file it replaces, so that the final
 // rename stays within one file system.
-host::Result<ArchiveOutput> OpenArchiveOutput(const std::string& path) {
-    const std::string destination_path = ArchiveDestination(path);
+host::Result<ArchiveOutput> OpenArchiveOutput(const JobPath& target) {
+    const std::string destination_path = ArchiveDestination(target.path);
     std::string destination;
     auto folder = host::Folder::Holding(destination_path, destination);
     if (!folder) return folder.error();
@@ -238,7 +238,7 @@ host::Result<ArchiveOutput> OpenArchiveOutput(const std::string& path) {
     auto temporary = folder.value().CreateUnique(destination + ".tmp", temporary_name);
     if (!temporary) return temporary.error();
     ArchiveOutput archive{
-        PackedArchive(path, std::move(folder.value()), destination, temporary_name),
+        PackedArchive(target.shown, std::move(folder.value()), destination, temporary_name),
         ArchiveSink(std::move(temporary.value())), std::nullopt, std::nullopt, host::FileOpener()};
     if (auto identity = archive.sink.file().Identity()) {
         archive.temporary_identity = identity.value();
@@ -438,9 +438,9 @@ void AbandonArchive(const std::string& archive_path, const host::Error& error) {
     host::Print(error.Text() + "\n");
 }
 
-void RefuseArchive(const std::string& archive_path, const std::string& reason) {
+void RefuseArchive(const std::string& shown, const std::string& reason) {
     actions_point = actions_size;
-    ReportError(Outcome::Failed, "Cannot Create Archive", archive_path);
+    ReportError(Outcome::Failed, "Cannot Create Archive", shown);
     host::Print(reason + "\n");
 }
 
@@ -455,12 +455,12 @@ std::string ArchiveDestination(const std::string& archive_path) {
     return resolved ? resolved.value() : archive_path;
 }
 
-bool RefuseSpecialTarget(const std::string& archive_path) {
-    auto info = host::Examine(archive_path);
+bool RefuseSpecialTarget(const JobPath& archive) {
+    auto info = host::Examine(archive.path);
     if (info && (!info.value().exists || info.value().kind == host::EntryKind::RegularFile)) {
         return false;
     }
-    RefuseArchive(archive_path, info ? "not a regular file" : info.error().Text());
+    RefuseArchive(archive.shown, info ? "not a regular file" : info.error().Text());
     return true;
 }
 
@@ -469,10 +469,11 @@ void SetPackSourceHook(std::function<void(const std::string& source)> hook) {
 }
 
 std::optional<PackedArchive> PackToTemporary(std::string archive_name) {
-    const std::string archive_path = DIR_OUT + archive_name;
+    const JobPath target = OutputArchivePath(archive_name);
+    const std::string& archive_path = target.shown;
     host::Print("packing 2 " + archive_path + "\n");
-    if (RefuseSpecialTarget(archive_path)) return std::nullopt;
-    host::Result<ArchiveOutput> archive = OpenArchiveOutput(archive_path);
+    if (RefuseSpecialTarget(target)) return std::nullopt;
+    host::Result<ArchiveOutput> archive = OpenArchiveOutput(target);
     if (!archive) {
         actions_point = actions_size;
         ReportError(Outcome::Failed, "Cannot Create Archive", archive_path);

@@ -5,10 +5,12 @@
 #include <optional>
 #include <string>
 
+#include "archive/job_paths.h"
 #include "archive/packed_archive.h"
 
 // Writes the entries from actions_point to the end of the action list into
-// the archive DIR_OUT + archive_name, advancing actions_point past each one.
+// the archive DIR_OUT + archive_name (archive_name itself when it is an
+// absolute path), advancing actions_point past each one.
 // The archive is written to a temporary file and renamed onto the name only
 // when complete; until then an old archive under the name stays whole. True
 // when the complete archive is in place.
@@ -29,7 +31,7 @@ std::string ArchiveDestination(const std::string& archive_path);
 // holds the name (a directory, a FIFO, a device, a link that leads nowhere
 // or to one of those), it reports "Cannot Create Archive" with the reason,
 // consumes the list and returns true; nothing is touched.
-bool RefuseSpecialTarget(const std::string& archive_path);
+bool RefuseSpecialTarget(const JobPath& archive);
 
 // A seam for tests: called with each source path after its size has been
 // measured and before its bytes are copied. Empty by default.

@@ -171,7 +171,7 @@ void AnnounceRename(const std::string& result, const std::string& archive) {
     host::Print("to " + archive + "\n");
 }
 
-std::optional<host::File> DecompressForReading(const std::string& path) {
+std::optional<host::File> DecompressForReading(const std::string& shown, const std::string& path) {
     std::string name;
     auto folder = host::Folder::Holding(path, name);
     auto archive = host::File::OpenForReading(path);
@@ -181,15 +181,15 @@ std::optional<host::File> DecompressForReading(const std::string& path) {
     std::unique_ptr<PrivateDecompression> work;
     if (folder && read_identity) work = MakePrivateLink(folder.value(), name, archive.value(), beside);
     if (!work) {
-        host::Print("UnCompressing " + path + "...\n");
-        ReportToolFailure(path);
+        host::Print("UnCompressing " + shown + "...\n");
+        ReportToolFailure(shown);
         return std::nullopt;
     }
-    if (!RunTool("UnCompressing ", "-d", path, work->LinkForTool())) return std::nullopt;
+    if (!RunTool("UnCompressing ", "-d", shown, work->LinkForTool())) return std::nullopt;
     host::Result<host::File> result = work->OpenResult();
     auto result_info = result ? result.value().Info() : host::Result<host::FileInfo>(result.error());
     if (!result_info || result_info.value().kind != host::EntryKind::RegularFile) {
-        ReportToolFailure(path);
+        ReportToolFailure(shown);
         return std::nullopt;
     }
     std::string reason = ReasonToLeave(folder.value(), name, read_identity.value(), beside);
@@ -197,18 +197,18 @@ std::optional<host::File> DecompressForReading(const std::string& path) {
         if (host::Status renamed = work->RenameResultTo(name); !renamed) reason = renamed.error().Text();
     }
     if (reason.empty()) {
-        AnnounceRename(path + ".out", path);
+        AnnounceRename(shown + ".out", shown);
     } else {
-        host::Print("\n" + path + " left as it is: " + reason + "\n");
+        host::Print("\n" + shown + " left as it is: " + reason + "\n");
     }
     return std::move(result.value());
 }
 
-void UnpackCompressed(const std::string& path) {
-    std::optional<host::File> decompressed = DecompressForReading(path);
+void UnpackCompressed(const std::string& shown, const std::string& path) {
+    std::optional<host::File> decompressed = DecompressForReading(shown, path);
     if (decompressed) {
-        unpack_opened_archive(path, std::move(*decompressed));
+        unpack_opened_archive(shown, std::move(*decompressed));
     } else {
-        unpackfiles(path);
+        unpack_archive_at(JobPath{shown, path});
     }
 }

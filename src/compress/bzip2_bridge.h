@@ -36,9 +36,10 @@ void AnnounceRename(const std::string& result, const std::string& archive);
 // holds the regular file that was read and its folder can be written;
 // otherwise the name is left as it is, with a line that says why. Nothing
 // after a failure ("Compression Tool Failed On"), which leaves no file.
-std::optional<host::File> DecompressForReading(const std::string& path);
+// `shown` is how the lines call the archive, `path` how to reach it.
+std::optional<host::File> DecompressForReading(const std::string& shown, const std::string& path);
 
 // Unpacks the bzip2-compressed archive at `path` from its private
 // decompressed copy. When decompression fails, the archive is handed to the
 // reader as it is (which reports it).
-void UnpackCompressed(const std::string& path);
+void UnpackCompressed(const std::string& shown, const std::string& path);

@@ -289,6 +289,29 @@ public:
     Status Remove(const std::string& name) const;
     // Whether this process may create and rename entries here.
     bool Writable() const;
+
+    // Descriptor-relative steps for building a tree beneath a folder without
+    // ever passing through a link. Names are single components unless said.
+    //
+    // The directory `name` in this folder (openat with O_DIRECTORY |
+    // O_NOFOLLOW): ENOTDIR (or ELOOP) when it is a link or anything else
+    // but a directory, ENOENT only when nothing holds the name.
+    Result<Folder> OpenFolder(const std::string& name) const;
+    // The directory at `relative_path` below this folder, any number of
+    // components, none of them a link and none leading out of this folder:
+    // openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has
+    // it, else one component at a time as OpenFolder does ("." and empty
+    // components are passed over; ".." fails with EXDEV).
+    Result<Folder> OpenBeneath(const std::string& relative_path) const;
+    // Creates the directory `name` here (mkdirat; default permissions,
+    // narrowed by the umask).
+    Status MakeFolder(const std::string& name) const;
+    // Creates the file `name` here for writing (openat with O_CREAT | O_EXCL
+    // | O_NOFOLLOW): EEXIST when anything holds the name, a link included,
+    // which is never followed.
+    Result<File> CreateNewFile(const std::string& name) const;
+    // Makes this folder the process's current directory (fchdir).
+    Status MakeCurrent() const;
     // The same folder on a descriptor of its own.
     Result<Folder> Duplicate() const;
     // The folder for private temporary files: $TMPDIR, else /tmp.

@@ -4,7 +4,9 @@
 #include <dirent.h>
 #include <signal.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -742,6 +744,91 @@ Result<Folder> Folder::Duplicate() const {
 
 bool Folder::Writable() const {
     return faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+Result<Folder> Folder::OpenFolder(const std::string& name) const {
+    int fd = RetryOnInterrupt([&] { return openat(fd_, name.c_str(), kLevelFlags); });
+    if (fd < 0) return LastError("openat");
+    return Folder(fd);
+}
+
+namespace {
+
+// openat2 beneath `directory_fd` with no link anywhere on the way; -1 with
+// errno set on failure (ENOSYS where the kernel or a sandbox lacks it).
+int OpenBeneathInOneCall(int directory_fd, const std::string& relative_path) {
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    // EAGAIN: a rename elsewhere raced the lookup; the kernel asks for another try.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const long fd = RetryOnInterrupt([&] {
+            return syscall(SYS_openat2, directory_fd, relative_path.c_str(), &how, sizeof how);
+        });
+        if (fd >= 0 || errno != EAGAIN) return static_cast<int>(fd);
+    }
+    return -1;
+}
+
+// Whether openat2 gave no answer about the path itself, so that walking it
+// one component at a time is still worth doing.
+bool OneCallUnavailable(int code) {
+    return code == ENOSYS || code == EPERM || code == EAGAIN || code == ENAMETOOLONG;
+}
+
+}  // namespace
+
+namespace {
+
+// The components of a relative path, "." and empty ones left out.
+std::vector<std::string> ComponentsOf(const std::string& relative_path) {
+    std::vector<std::string> components;
+    for (std::size_t begin = 0; begin < relative_path.size();) {
+        const std::size_t end = std::min(relative_path.find('/', begin), relative_path.size());
+        std::string component = relative_path.substr(begin, end - begin);
+        if (!component.empty() && component != ".") components.push_back(std::move(component));
+        begin = end + 1;
+    }
+    return components;
+}
+
+}  // namespace
+
+Result<Folder> Folder::OpenBeneath(const std::string& relative_path) const {
+    const std::vector<std::string> components = ComponentsOf(relative_path);
+    // Nothing climbs, not even back into this folder: both ways of opening
+    // give the same answer.
+    if ((!relative_path.empty() && relative_path.front() == '/') ||
+        std::find(components.begin(), components.end(), "..") != components.end()) {
+        return Error{EXDEV, "openat2"};
+    }
+    const int fd = OpenBeneathInOneCall(fd_, relative_path);
+    if (fd >= 0) return Folder(fd);
+    if (!OneCallUnavailable(errno)) return LastError("openat2");
+    Result<Folder> level = Duplicate();
+    for (std::size_t i = 0; level && i < components.size(); ++i) {
+        level = level.value().OpenFolder(components[i]);
+    }
+    return level;
+}
+
+Status Folder::MakeFolder(const std::string& name) const {
+    if (mkdirat(fd_, name.c_str(), 0777) != 0) return LastError("mkdirat");
+    return {};
+}
+
+Result<File> Folder::CreateNewFile(const std::string& name) const {
+    int fd = RetryOnInterrupt([&] {
+        return openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0666);
+    });
+    if (fd < 0) return LastError("openat");
+    return File(fd);
+}
+
+Status Folder::MakeCurrent() const {
+    if (fchdir(fd_) != 0) return LastError("fchdir");
+    return {};
 }
 
 // ---- FileOpener ------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "archive/format.h"
+#include "archive/job_paths.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
 #include "archive/reader.h"
@@ -149,12 +150,16 @@ void RunChDir() {
     }
     DIR_IN = directory;
     DIR_OUT = directory;
+    // Relative to the directory just entered, where later lines find them.
+    AnchorInputDirectory();
+    AnchorOutputDirectory();
 }
 
 void RunChDirOut() {
     AdviseIfRoot(get_memory(2));
     DIR_OUT = PathWord(2);
     FixDir(DIR_OUT);
+    AnchorOutputDirectory();
     host::Print("Change Output Directory to " + DIR_OUT + "\n");
 }
 
@@ -162,6 +167,7 @@ void RunChDirIn() {
     AdviseIfRoot(get_memory(2));
     DIR_IN = PathWord(2);
     FixDir(DIR_IN);
+    AnchorInputDirectory();
     host::Print("Change Input Directory to " + DIR_IN + "\n");
 }
 
@@ -169,14 +175,14 @@ void RunChDirIn() {
 // deleted here: the old archive stays whole until the new one is complete
 // and takes its place in one rename. "Deleted" says that this rename will be
 // allowed, which the folder's permissions decide.
-void AnnounceOverwrite(const std::string& name, const std::string& target) {
-    if (!host::File::OpenForReading(target)) {
+void AnnounceOverwrite(const std::string& name, const JobPath& target) {
+    if (!host::File::OpenForReading(target.path)) {
         host::Print("NO OVERWRITE \n");
         return;
     }
     host::Print("OVERWRITE , DELETING !!!!\n");
-    if (host::MayReplaceInFolder(ArchiveDestination(target))) {
-        host::Print("Deleted file " + target + "!!  \n");
+    if (host::MayReplaceInFolder(ArchiveDestination(target.path))) {
+        host::Print("Deleted file " + target.shown + "!!  \n");
     } else {
         host::Print("Could not delete file " + name + "!!  \n");
     }
@@ -184,7 +190,7 @@ void AnnounceOverwrite(const std::string& name, const std::string& target) {
 
 void RunPack() {
     const std::string name = PathWord(2);
-    const std::string target = DIR_OUT + name;
+    const JobPath target = OutputArchivePath(name);
     host::Print("Packing archive to file " + name + "\n");
     if (RefuseSpecialTarget(target)) return;
     AnnounceOverwrite(name, target);
@@ -195,30 +201,30 @@ void RunPack() {
     std::optional<PackedArchive> packed = PackToTemporary(name);
     if (!packed) return;
     if (compression && !CompressPackedArchive(*packed)) return;
-    if (packed->Commit() && compression) AnnounceRename(target + ".bz2", target);
+    if (packed->Commit() && compression) AnnounceRename(target.shown + ".bz2", target.shown);
 }
 
 // With compression on, an archive of bzip2 data is decompressed into a
 // private file and read from there; any other archive is read as it is, so a
 // restore job can run again after it has left the archive decompressed.
-void UnpackMaybeCompressed(const std::string& archive) {
-    if (host::File::OpenForReading(archive) && !is_BZ2(archive)) {
-        host::Print("\n" + archive + " is not compressed: unpacking it as it is\n");
-        unpackfiles(archive);
+void UnpackMaybeCompressed(const JobPath& archive) {
+    if (host::File::OpenForReading(archive.path) && !is_BZ2(archive.path)) {
+        host::Print("\n" + archive.shown + " is not compressed: unpacking it as it is\n");
+        unpack_archive_at(archive);
         return;
     }
-    UnpackCompressed(archive);
+    UnpackCompressed(archive.shown, archive.path);
 }
 
 void RunUnpack() {
     const std::string name = PathWord(2);
-    const std::string archive = DIR_IN + name;
+    const JobPath archive = InputArchivePath(name);
     host::Print("Unpacking file " + name + "\n");
     // After a failed tool the compressed archive stays as it was.
     if (compression) {
         UnpackMaybeCompressed(archive);
     } else {
-        unpackfiles(archive);
+        unpack_archive_at(archive);
     }
 }
 
@@ -278,6 +284,9 @@ void create_actions_from_script(std::string path, bool report_missing_script) {
     actions_point = 0;
     actions_size = 0;
     running_script = path;
+    // Directories the job has not set are taken from where it starts.
+    AnchorInputDirectory();
+    AnchorOutputDirectory();
     ReadScript(path);
     ReportScriptLoad(path, report_missing_script);
     while (!ScriptEOF()) {

@@ -68,7 +68,7 @@ TEST(FullDisk, EveryStageFailsCleanlyAndLosesNoArchive) {
          false, false, false, archive_size,
          {"\n Error : Compression Tool Failed On x.dat! \n"}, "none", {}},
         {"unpack: the first file outgrows the disk", kUnpackJob, true, false, false, 100000,
-         {"\nCould not write `big.bin`\n"}, "unchanged", {}},
+         {"\nCould not write `big.bin`\n\n Error : Partial File big.bin! \n"}, "unchanged", {}},
         {"unpack: a large limit restores everything", kUnpackJob, true, false, false, 1 << 20,
          {}, "unchanged", {"big.bin", "small"}},
         {"compressed unpack: the decompressed archive does not fit", kCompressedUnpackJob, true,

@@ -356,4 +356,36 @@ TEST(PlantedLinks, TheReaderNeverWritesThroughALink) {
                                 "hard link, link as a directory part); none was written through");
 }
 
+// ---- Folders a normal user may not write ------------------------------------------------
+
+// As a normal user, into an output tree with a read-only folder: the files
+// that cannot be made there are each reported and the run fails; the others
+// come back, and a second run of the same job replaces them.
+TEST(ReadOnlyOutput, FilesThatCannotBeMadeAreEachReported) {
+    ScratchDir scratch;
+    fs::permissions(scratch.path(), fs::perms::all);
+    const std::string out = scratch.Path("out");
+    fs::create_directories(out + "/locked");
+    fs::permissions(out, fs::perms::all);
+    fs::permissions(out + "/locked", fs::perms::owner_all | fs::perms::group_read |
+                                         fs::perms::group_exec | fs::perms::others_read |
+                                         fs::perms::others_exec);
+    WriteBytes(scratch.Path("x.vk"),
+               ArchiveHeader(4) + Record("a.txt", "alpha") + Record("locked\\b.txt", "beta") +
+                   Record("locked\\new\\c.txt", "gamma") + Record("d.txt", "delta"));
+    WriteBytes(scratch.Path("job.vkjob"), "CHDIR_OUT=out\nUNPACK=x.vk\n");
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const Ended ended = RunProgram({"job.vkjob"}, scratch.path(), Limits{.user = kNobody});
+        EXPECT_EQ(ended.Describe(), "exit 2") << ended.output << ended.errors;
+        EXPECT_NE(ended.output.find(".\nCould not write `locked\\b.txt`\n"
+                                    "\nCould not write `locked\\new\\c.txt`\n."),
+                  std::string::npos)
+            << ended.output;
+        EXPECT_EQ(ReadBytes(out + "/a.txt"), "alpha");
+        EXPECT_EQ(ReadBytes(out + "/d.txt"), "delta");
+        EXPECT_TRUE(fs::is_empty(out + "/locked"));
+    }
+}
+
 }  // namespace

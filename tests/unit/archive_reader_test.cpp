@@ -4,12 +4,14 @@
 #include "archive/reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "archive/extractor.h"
 #include "archive_test_support.h"
 
 namespace {
@@ -122,6 +124,10 @@ TEST_F(ArchiveReaderTest, MalformedArchivesAreReportedWhereTheyGoWrong) {
     };
     const std::string damaged = "\n Error : Damaged Archive " + ArchiveName() + " at byte ";
     const std::string truncated = "\n Error : Truncated Archive " + ArchiveName() + "! \n";
+    // A file cut short stays with what it got, and is named as partial.
+    const auto partial = [&](const std::string& name) {
+        return truncated + "\n Error : Partial File " + name + "! \n";
+    };
     const std::string not_archive = "\n Error : Not An Archive " + ArchiveName() + "! \n";
     const std::vector<Case> cases = {
         {"ends inside the archive header", ArchiveHeader(1).substr(0, 11), not_archive, {},
@@ -131,11 +137,11 @@ TEST_F(ArchiveReaderTest, MalformedArchivesAreReportedWhereTheyGoWrong) {
         {"ends inside an entry header", ArchiveHeader(2) + good + EntryHeader(3, 5).substr(0, 6),
          HeaderReport(2) + "." + truncated, {{"good.txt", "good"}}, Outcome::Failed},
         {"ends inside a name", ArchiveHeader(1) + EntryHeader(3, 5) + "a.t",
-         HeaderReport(1) + "." + truncated, {{"a.t", ""}}, Outcome::Failed},
+         HeaderReport(1) + "." + partial("a.t"), {{"a.t", ""}}, Outcome::Failed},
         {"ends inside the name of an empty file", ArchiveHeader(1) + EntryHeader(0, 5) + "a.t",
-         HeaderReport(1) + "." + truncated, {{"a.t", ""}}, Outcome::Failed},
+         HeaderReport(1) + "." + partial("a.t"), {{"a.t", ""}}, Outcome::Failed},
         {"ends inside the data", ArchiveHeader(1) + EntryHeader(10, 5) + "a.txtabc",
-         HeaderReport(1) + "." + truncated, {{"a.txt", "abc"}}, Outcome::Failed},
+         HeaderReport(1) + "." + partial("a.txt"), {{"a.txt", "abc"}}, Outcome::Failed},
         {"negative name length", ArchiveHeader(2) + good + EntryHeader(3, -1) + "abc",
          HeaderReport(2) + "." + damaged + "32! \n", {{"good.txt", "good"}}, Outcome::Failed},
         {"name length over the limit", ArchiveHeader(1) + EntryHeader(0, 16385) + longest_field + "n",
@@ -164,7 +170,7 @@ TEST_F(ArchiveReaderTest, MalformedArchivesAreReportedWhereTheyGoWrong) {
          HeaderReport(2) + "." + damaged + "32! \n", {{"good.txt", "good"}}, Outcome::Failed},
         {"ends inside an exact name",
          ArchiveHeader(1) + EntryHeader(1, 9) + std::string("a\\b\0a", 5),
-         HeaderReport(1) + "." + truncated, {{"a/b", ""}}, Outcome::Failed},
+         HeaderReport(1) + "." + partial("a\\b"), {{"a/b", ""}}, Outcome::Failed},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.label);
@@ -184,6 +190,8 @@ TEST_F(ArchiveReaderTest, HostileNamesNeverReachOutsideTheOutputDirectory) {
         std::string notice;   // printed before the record's dot (if any)
         std::string created;  // path under "out", empty when the record is skipped
     };
+    // A skipped record is a file not restored: the unpack fails. A removed
+    // prefix is only a notice.
     const auto skipped = [](const std::string& name) {
         return "\nUnsafe name skipped `" + name + "`\n";
     };
@@ -231,7 +239,7 @@ TEST_F(ArchiveReaderTest, HostileNamesNeverReachOutsideTheOutputDirectory) {
         if (!row.created.empty()) expected[row.created] = "evil";
         EXPECT_EQ(Unpacked(), expected);
         EXPECT_EQ(ReadBytes(absolute), "untouched");
-        EXPECT_EQ(RunOutcome(), Outcome::Clean);
+        EXPECT_EQ(RunOutcome(), row.created.empty() ? Outcome::Failed : Outcome::Clean);
     }
 }
 
@@ -282,6 +290,104 @@ TEST_F(ArchiveReaderTest, RecordNamedLikeTheArchiveDoesNotOverwriteIt) {
     EXPECT_EQ(RunOutcome(), Outcome::Failed);
 }
 
+TEST_F(ArchiveReaderTest, RecordsWithoutANameAreCountedPastTheFirstHundred) {
+    const auto unnamed = [](int count) {
+        std::string records;
+        for (int i = 0; i < count; ++i) records += Record("", "");
+        return records;
+    };
+    const auto lines = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += "\nCould not write ``\n";
+        return text;
+    };
+    const auto more = [](int count) {
+        return "\n... and " + std::to_string(count) + " more records without a name\n";
+    };
+    struct Case {
+        const char* label;
+        std::string records;
+        std::string after_header;
+    };
+    const std::vector<Case> cases = {
+        {"a hundred are each reported", unnamed(100), lines(100)},
+        {"the rest of a run is counted at the end of the archive", unnamed(250),
+         lines(100) + more(150)},
+        {"a record with a name ends the run and starts a new one",
+         unnamed(130) + Record("named.txt", "n") + unnamed(105),
+         lines(100) + more(30) + "." + lines(100) + more(5)},
+        {"records with a name are always reported one by one",
+         unnamed(101) + Record("x\\", "") + Record("x\\", ""),
+         lines(100) + more(1) + "\nCould not write `x\\`\n\nCould not write `x\\`\n"},
+        {"the count comes before the end of a cut archive",
+         unnamed(102) + EntryHeader(0, 0).substr(0, 3),
+         lines(100) + more(2) + "\n Error : Truncated Archive " + ArchiveName() + "! \n"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.label);
+        ResetOutcome();
+        ClearOut();
+        EXPECT_EQ(Unpack(ArchiveHeader(1) + row.records), kPreamble + HeaderReport(1) + row.after_header);
+        EXPECT_EQ(RunOutcome(), Outcome::Failed);
+    }
+}
+
+TEST_F(ArchiveReaderTest, ArchiveOfZerosPrintsABoundedReport) {
+    const std::string zeros(8'000'000, '\0');
+    const std::string output = Unpack(ArchiveHeader(1) + zeros);
+    EXPECT_LT(output.size(), 3000u);
+    EXPECT_NE(output.find("\n... and 999900 more records without a name\n"), std::string::npos);
+    EXPECT_TRUE(Unpacked().empty());
+    EXPECT_EQ(RunOutcome(), Outcome::Failed);
+}
+
+// Another process that can write the output tree swaps a directory for a
+// link to the outside at the worst moment: after the reader has reached the
+// directory and before it creates the file there. The file still lands in
+// the directory that was reached, which never left the output tree.
+TEST_F(ArchiveReaderTest, DirectorySwappedForALinkBeforeTheFileIsCreated) {
+    const std::string outside = scratch.Path("outside");
+    std::filesystem::create_directory(outside);
+    const auto swap_for_link = [&](const std::string& directory) {
+        std::filesystem::rename(Out(directory), Out(directory + ".moved"));
+        std::filesystem::create_directory_symlink(outside, Out(directory));
+    };
+    struct Case {
+        const char* label;
+        std::string swapped;      // the directory swapped for a link
+        std::string at_file;      // when this file is about to be created
+        std::string output;       // after the header report
+        Files files;              // regular files under "out" afterwards
+    };
+    const std::string archive = ArchiveHeader(3) + Record("sub\\one.txt", "1") +
+                                Record("sub\\two.txt", "2") + Record("sub\\deeper\\three.txt", "3");
+    const std::vector<Case> cases = {
+        {"the directory of the file being created", "sub", "sub/one.txt", "...",
+         {{"sub.moved/one.txt", "1"}, {"sub.moved/two.txt", "2"}, {"sub.moved/deeper/three.txt", "3"}}},
+        {"a directory held open from the file before", "sub", "sub/two.txt", "...",
+         {{"sub.moved/one.txt", "1"}, {"sub.moved/two.txt", "2"}, {"sub.moved/deeper/three.txt", "3"}}},
+        {"a level above a directory not reached yet", "sub/deeper", "sub/two.txt",
+         "..\nCould not write `sub\\deeper\\three.txt`\n",
+         {{"sub/one.txt", "1"}, {"sub/two.txt", "2"}}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.label);
+        ResetOutcome();
+        ClearOut();
+        std::filesystem::create_directories(Out("sub/deeper"));
+        std::filesystem::remove_all(outside);
+        std::filesystem::create_directory(outside);
+        SetUnpackFileHook([&](const std::string& path) {
+            if (path == row.at_file) swap_for_link(row.swapped);
+        });
+        const std::string output = Unpack(archive);
+        SetUnpackFileHook({});
+        EXPECT_EQ(output, kPreamble + HeaderReport(3) + row.output);
+        EXPECT_EQ(Unpacked(), row.files);
+        EXPECT_TRUE(std::filesystem::is_empty(outside)) << "a file was written through the link";
+    }
+}
+
 TEST_F(ArchiveReaderTest, FullDiskIsReportedForTheFileBeingWritten) {
     WriteBytes(scratch.Path("a.vk"),
                ArchiveHeader(2) + Record("big.bin", PatternBytes(300000)) + Record("small", "s"));
@@ -291,7 +397,14 @@ TEST_F(ArchiveReaderTest, FullDiskIsReportedForTheFileBeingWritten) {
         RunWithFileSizeLimit(100000, output_path, [&] { unpackfiles(ArchiveName()); });
 
     EXPECT_EQ(outcome, static_cast<int>(Outcome::Failed));
-    EXPECT_EQ(ReadBytes(output_path), kPreamble + HeaderReport(2) + "\nCould not write `big.bin`\n");
+    EXPECT_EQ(ReadBytes(output_path), kPreamble + HeaderReport(2) +
+                                          "\nCould not write `big.bin`\n"
+                                          "\n Error : Partial File big.bin! \n");
+    // What was written stays: the start of the file, up to the limit.
+    const std::string kept = ReadBytes(Out("big.bin"));
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LE(kept.size(), 100000u);
+    EXPECT_EQ(kept, PatternBytes(300000).substr(0, kept.size()));
 }
 
 }  // namespace

@@ -253,6 +253,102 @@ TEST_F(HostLongPathTest, NoDirectoryBeyondTheFirstCallIsALink) {
     EXPECT_EQ(missing.error().code, ENOENT);
 }
 
+TEST_F(HostLongPathTest, FolderBeneathIsReachedWhateverTheLengthAndNeverThroughALink) {
+    auto top = host::Folder::Open(scratch.ProgramPath(""));
+    ASSERT_TRUE(top.ok());
+    const std::string chain = testing_support::ChainPath(kLevel, kDepth);
+    auto sub = top.value().OpenBeneath(chain + "sub");
+    ASSERT_TRUE(sub.ok()) << sub.error().Text();
+    EXPECT_TRUE(sub.value().MakeFolder("made").ok());
+    EXPECT_TRUE(top.value().OpenBeneath(chain + "sub/made").ok());
+    auto through_link = top.value().OpenBeneath(chain + "link/sub");
+    ASSERT_FALSE(through_link.ok());
+    EXPECT_TRUE(through_link.error().code == ELOOP || through_link.error().code == ENOTDIR)
+        << through_link.error().Text();
+}
+
+// ---- Folders held open -----------------------------------------------------------
+
+// A tree beneath a folder descriptor: levels opened never through a link,
+// files created never through one.
+class HostFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(scratch.Path("top/a/b"));
+        std::filesystem::create_directories(scratch.Path("outside"));
+        std::filesystem::create_directory_symlink(scratch.Path("outside"), scratch.Path("top/link"));
+        std::filesystem::create_directory_symlink(scratch.Path("outside"), scratch.Path("top/a/link"));
+        WriteBytes(scratch.Path("top/a/file"), "file");
+        auto top = host::Folder::Open(scratch.ProgramPath("top"));
+        ASSERT_TRUE(top.ok());
+        top_ = std::move(top.value());
+    }
+    ScratchDir scratch;
+    host::Folder top_;
+};
+
+TEST_F(HostFolderTest, LevelsAreOpenedOnlyWhenTheyAreRealDirectoriesBeneath) {
+    struct Case {
+        const char* path;
+        int error;  // 0: opened
+    };
+    // A link or a file on the way is refused: ELOOP or ENOTDIR, depending on
+    // whether the kernel opened the path in one call; both read ELOOP here.
+    const auto code = [](const host::Result<host::Folder>& opened) {
+        if (opened.ok()) return 0;
+        return opened.error().code == ENOTDIR ? ELOOP : opened.error().code;
+    };
+    const std::vector<Case> cases = {
+        {"a", 0}, {"a/b", 0}, {"a//b/", 0}, {"./a/./b", 0},
+        {"link", ELOOP}, {"a/link", ELOOP}, {"a/link/x", ELOOP},
+        {"a/file", ELOOP}, {"missing/b", ENOENT},
+        {"a/../a", EXDEV}, {"..", EXDEV}, {"/tmp", EXDEV},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(code(top_.OpenBeneath(row.path)), row.error);
+    }
+    for (const Case& row : {Case{"a", 0}, Case{"link", ELOOP}, Case{"a/file", ENOENT}}) {
+        SCOPED_TRACE(std::string("one level: ") + row.path);
+        auto opened = top_.OpenFolder(row.path);
+        if (row.error == 0) {
+            EXPECT_TRUE(opened.ok());
+        } else {
+            ASSERT_FALSE(opened.ok());
+            EXPECT_EQ(std::string(opened.error().call), "openat");
+        }
+    }
+}
+
+TEST_F(HostFolderTest, FilesAndFoldersAreMadeInTheDescriptorsFolder) {
+    auto a = top_.OpenFolder("a");
+    ASSERT_TRUE(a.ok());
+    // The folder moves away and a link takes its name: work still lands in it.
+    std::filesystem::rename(scratch.Path("top/a"), scratch.Path("top/moved"));
+    std::filesystem::create_directory_symlink(scratch.Path("outside"), scratch.Path("top/a"));
+    ASSERT_TRUE(a.value().MakeFolder("new").ok());
+    auto made = a.value().MakeFolder("new");
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(made.error().Text(), "mkdirat: File exists");
+    auto file = a.value().CreateNewFile("created");
+    ASSERT_TRUE(file.ok());
+    ASSERT_TRUE(file.value().WriteAll("x", 1).ok());
+    EXPECT_EQ(ReadBytes(scratch.Path("top/moved/created")), "x");
+    EXPECT_TRUE(std::filesystem::is_directory(scratch.Path("top/moved/new")));
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.Path("outside")));
+    // A name already taken, by a file or by a link, is never opened.
+    for (const char* taken : {"created", "link"}) {
+        SCOPED_TRACE(taken);
+        auto again = a.value().CreateNewFile(taken);
+        ASSERT_FALSE(again.ok());
+        EXPECT_EQ(again.error().code, EEXIST);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.Path("outside")));
+    ScopedCurrentDirectory back(scratch.path());
+    ASSERT_TRUE(a.value().MakeCurrent().ok());
+    EXPECT_EQ(std::filesystem::current_path(), scratch.Path("top/moved"));
+}
+
 // ---- Files ---------------------------------------------------------------------
 
 class HostFileTest : public ::testing::Test {

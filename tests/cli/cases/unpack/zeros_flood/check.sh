@@ -1,0 +1,2 @@
+# Nothing was made.
+test "$(ls)" = zeros.dat
