@@ -59,7 +59,7 @@ std::optional<OpenedArchive> Open(const std::string& path) {
     if (compressed) {
         archive.source = std::make_unique<Bz2Source>(*archive.file);
     } else {
-        archive.source = std::make_unique<FileSource>(*archive.file);
+        archive.source = std::make_unique<FileSource>(*archive.file, info.value().size);
     }
     return archive;
 }

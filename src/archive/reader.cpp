@@ -22,6 +22,7 @@
 #include "archive/job_state.h"
 #include "archive/names.h"
 #include "archive/outcome.h"
+#include "archive/record_decoder.h"
 #include "host/host.h"
 #include "paths/path_helpers.h"
 
@@ -29,14 +30,12 @@ namespace {
 
 namespace fmt = archive_format;
 
-// The archive being read, with its read position kept by hand so that a
-// damaged record can be located and a skip past the end noticed.
+// The archive being read.
 struct ArchiveInput {
     std::string name;  // as given by the caller, for messages
     host::File file;
     std::optional<host::FileIdentity> identity;
     std::int64_t size = 0;
-    std::int64_t offset = 0;
 };
 
 // Whether reading goes on with the next record.
@@ -51,6 +50,7 @@ constexpr int kUnnamedShownInARow = 100;
 // run of records without a name that it is in.
 struct UnpackRun {
     ArchiveInput& archive;
+    RecordDecoder& decoder;  // the same decoder that listing and testing use
     Extractor extractor;
     int unnamed_in_a_row = 0;
     long long unnamed_not_shown = 0;
@@ -109,37 +109,15 @@ std::optional<ArchiveInput> OpenArchiveInput(const std::string& name,
     if (!opened) return std::nullopt;
     auto size = opened.value().Size();  // fails for a directory
     if (!size) return std::nullopt;
-    ArchiveInput archive{name, std::move(opened.value()), std::nullopt, size.value(), 0};
+    ArchiveInput archive{name, std::move(opened.value()), std::nullopt, size.value()};
     if (auto identity = archive.file.Identity()) archive.identity = identity.value();
-    // Records are read in small pieces: headers, names, small files.
-    archive.file.ReadAhead(fmt::kCopyBufferSize);
     return archive;
 }
 
-// Reads up to `count` bytes; fewer at the end of the archive. A read error
-// counts as the end: what follows cannot be trusted.
-std::size_t ReadArchive(ArchiveInput& archive, char* buffer, std::size_t count) {
-    auto read = archive.file.ReadFull(buffer, count);
-    if (!read) return 0;
-    archive.offset += static_cast<std::int64_t>(read.value());
-    return read.value();
-}
-
 // Moves past the data of a record that is not recreated.
-Step PassOver(UnpackRun& run, std::int32_t data_size) {
-    ArchiveInput& archive = run.archive;
-    if (archive.offset + data_size > archive.size || !archive.file.Skip(data_size)) {
-        return ReportTruncated(run);
-    }
-    archive.offset += data_size;
+Step PassOver(UnpackRun& run) {
+    if (!run.decoder.SkipData()) return ReportTruncated(run);
     return Step::Next;
-}
-
-std::optional<fmt::HeaderBytes> ReadHeader(ArchiveInput& archive) {
-    fmt::HeaderBytes header{};
-    if (ReadArchive(archive, header.data(), header.size()) < header.size()) return std::nullopt;
-    if (std::string_view(header.data(), fmt::kMagic.size()) != fmt::kMagic) return std::nullopt;
-    return header;
 }
 
 void ReportHeader(const fmt::HeaderBytes& header) {
@@ -163,14 +141,13 @@ enum class RecordEnd { AsSaid, InsideName };
 // completed stays as it is and is reported as partial.
 Step WriteData(UnpackRun& run, host::File& output, const std::string& stored_name,
                std::int32_t data_size, RecordEnd end) {
-    ArchiveInput& archive = run.archive;
-    auto copied = output.CopyFrom(archive.file, data_size);
+    auto copied = end == RecordEnd::AsSaid ? run.decoder.CopyData(output)
+                                           : host::Result<std::int64_t>(std::int64_t{0});
     if (!copied) {
         ReportCannotWrite(stored_name);
         ReportPartial(stored_name);
         return Step::Stop;
     }
-    archive.offset += copied.value();
     const bool closed = output.Close().ok();
     if (!closed) ReportCannotWrite(stored_name);
     host::Print(".");
@@ -196,7 +173,7 @@ Step ExtractFile(UnpackRun& run, const fmt::StoredNameParts& name,
         // A file the archive holds is not restored: the unpack has failed.
         host::Print("\nUnsafe name skipped `" + stored_name + "`\n");
         ReportOutcome(Outcome::Failed);
-        return PassOver(run, data_size);
+        return PassOver(run);
     }
     if (!output_name.removed.empty()) {
         host::Print("\nRemoving leading `" + output_name.removed + "' from `" + stored_name + "`\n");
@@ -207,14 +184,9 @@ Step ExtractFile(UnpackRun& run, const fmt::StoredNameParts& name,
                                           : run.extractor.Create(output_name.path);
     if (!output) {
         ReportNotWritten(run, stored_name);
-        return PassOver(run, data_size);
+        return PassOver(run);
     }
     return WriteData(run, output.value(), stored_name, data_size, end);
-}
-
-bool IsPlausible(const fmt::RecordHeader& header) {
-    return header.data_size >= 0 && header.name_length >= 0 &&
-           header.name_length <= fmt::kMaxNameFieldLength;
 }
 
 Step ReportDamage(UnpackRun& run, std::int64_t record_offset) {
@@ -224,28 +196,21 @@ Step ReportDamage(UnpackRun& run, std::int64_t record_offset) {
 }
 
 Step UnpackRecord(UnpackRun& run) {
-    ArchiveInput& archive = run.archive;
-    const std::int64_t record_offset = archive.offset;
-    fmt::RecordHeaderBytes header_bytes{};
-    const std::size_t header_read = ReadArchive(archive, header_bytes.data(), header_bytes.size());
-    if (header_read == 0) return Step::Stop;  // the archive ends exactly after a record
-    if (header_read < header_bytes.size()) return ReportTruncated(run);
-    const fmt::RecordHeader header = fmt::DecodeRecordHeader(header_bytes);
-    if (!IsPlausible(header)) return ReportDamage(run, record_offset);
-    std::string field(static_cast<std::size_t>(header.name_length), '\0');
-    const std::size_t name_read = ReadArchive(archive, field.data(), field.size());
-    if (name_read == field.size()) {
-        const fmt::StoredNameParts name = fmt::SplitStoredName(field);
-        if (!name.exact.empty() && !fmt::ExactNameMatches(name.program, name.exact)) {
-            return ReportDamage(run, record_offset);
-        }
-        return ExtractFile(run, name, header.data_size, RecordEnd::AsSaid);
+    DecodedRecord record;
+    if (run.decoder.Next(record)) {
+        return ExtractFile(run, fmt::SplitStoredName(record.name_field), record.data_size,
+                           RecordEnd::AsSaid);
     }
-    // The archive ends inside the name: the file is still made, empty, under
-    // the part of the name before the NUL that was read.
-    field.resize(name_read);
-    const fmt::StoredNameParts name{fmt::SplitStoredName(field).program, {}};
-    if (ExtractFile(run, name, 0, RecordEnd::InsideName) == Step::Stop) return Step::Stop;
+    const std::optional<DecodeProblem>& problem = run.decoder.problem();
+    if (!problem) return Step::Stop;  // the archive ends exactly after a record
+    if (problem->kind == DecodeProblem::Kind::Damaged) return ReportDamage(run, problem->offset);
+    if (!record.name_complete) {
+        // The archive ends inside the name: the file is still made, empty,
+        // under the part of the name before the NUL that was read.
+        const fmt::StoredNameParts name{fmt::SplitStoredName(record.name_field).program, {}};
+        if (ExtractFile(run, name, 0, RecordEnd::InsideName) == Step::Stop) return Step::Stop;
+    }
+    // A read that failed counts as the end: what follows cannot be trusted.
     return ReportTruncated(run);
 }
 
@@ -285,14 +250,18 @@ void UnpackArchive(const std::string& archive_name, std::optional<ArchiveInput> 
         ReportError("Cannot Open Archive", archive_name);
         return;
     }
-    const std::optional<fmt::HeaderBytes> header = ReadHeader(*archive);
-    if (!header) {
+    // Records are read in small pieces: headers, names, small files.
+    archive->file.ReadAhead(fmt::kCopyBufferSize);
+    FileSource source(archive->file, archive->size);
+    RecordDecoder decoder(source);
+    fmt::HeaderBytes header{};
+    if (!decoder.ReadHeader(header)) {
         ReportError("Not An Archive", archive_name);
         return;
     }
-    ReportHeader(*header);
-    if (fmt::GetInt32(header->data() + fmt::kFileCountOffset) < 1) return;
-    UnpackRun run{*archive, Extractor(std::move(*output), archive->identity)};
+    ReportHeader(header);
+    if (fmt::GetInt32(header.data() + fmt::kFileCountOffset) < 1) return;
+    UnpackRun run{*archive, decoder, Extractor(std::move(*output), archive->identity)};
     while (UnpackRecord(run) == Step::Next) {
     }
     EndUnnamedRun(run);

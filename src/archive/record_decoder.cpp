@@ -1,10 +1,63 @@
 #include "archive/record_decoder.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 #include <vector>
 
 namespace fmt = archive_format;
+
+namespace {
+
+// Reads up to `count` bytes from `source` in pieces, handing each to `take`;
+// the bytes read (fewer only at the end).
+host::Result<std::int64_t> Pump(ByteSource& source, std::int64_t count,
+                                const std::function<host::Status(const char*, std::size_t)>& take) {
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 16)));
+    std::int64_t done = 0;
+    while (done < count) {
+        const auto piece = static_cast<std::size_t>(
+            std::min<std::int64_t>(count - done, static_cast<std::int64_t>(buffer.size())));
+        auto got = source.Read(buffer.data(), piece);
+        if (!got) return got.error();
+        if (got.value() == 0) break;
+        if (host::Status taken = take(buffer.data(), got.value()); !taken) return taken.error();
+        done += static_cast<std::int64_t>(got.value());
+    }
+    return done;
+}
+
+}  // namespace
+
+host::Result<std::int64_t> ByteSource::Skip(std::int64_t count) {
+    return Pump(*this, count, [](const char*, std::size_t) { return host::Status(); });
+}
+
+host::Result<std::int64_t> ByteSource::CopyTo(host::File& out, std::int64_t count) {
+    return Pump(*this, count,
+                [&](const char* data, std::size_t size) { return out.WriteAll(data, size); });
+}
+
+host::Result<std::size_t> FileSource::Read(char* buffer, std::size_t capacity) {
+    auto got = file_.Read(buffer, capacity);
+    if (got) position_ += static_cast<std::int64_t>(got.value());
+    return got;
+}
+
+host::Result<std::int64_t> FileSource::Skip(std::int64_t count) {
+    // Past the end a file's position moves without complaint: the size says
+    // how far there is data.
+    const std::int64_t skipped = std::max<std::int64_t>(0, std::min(count, size_ - position_));
+    if (host::Status moved = file_.Skip(skipped); !moved) return moved.error();
+    position_ += skipped;
+    return skipped;
+}
+
+host::Result<std::int64_t> FileSource::CopyTo(host::File& out, std::int64_t count) {
+    auto copied = out.CopyFrom(file_, count);
+    if (copied) position_ += copied.value();
+    return copied;
+}
 
 void RecordDecoder::Fail(DecodeProblem::Kind kind, std::int64_t offset, std::string detail) {
     problem_ = DecodeProblem{kind, offset, std::move(detail)};
@@ -58,8 +111,11 @@ bool RecordDecoder::Next(DecodedRecord& record) {
     }
     record.data_size = header.data_size;
     record.name_field.assign(static_cast<std::size_t>(header.name_length), '\0');
+    record.name_complete = true;
     if (!ReadUpTo(record.name_field.data(), record.name_field.size(), got)) return false;
     if (got < record.name_field.size()) {
+        record.name_field.resize(got);
+        record.name_complete = false;
         Fail(DecodeProblem::Kind::Truncated, record.offset, "the archive ends inside a name");
         return false;
     }
@@ -74,21 +130,36 @@ bool RecordDecoder::Next(DecodedRecord& record) {
 }
 
 bool RecordDecoder::SkipData() {
-    static constexpr std::size_t kPiece = 1 << 16;
-    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(data_left_, kPiece)));
-    const std::int64_t record_end = offset_ + data_left_;
-    while (data_left_ > 0) {
-        std::size_t got = 0;
-        const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(data_left_, kPiece));
-        if (!ReadUpTo(buffer.data(), piece, got)) return false;
-        data_left_ -= static_cast<std::int64_t>(got);
-        if (got < piece) {
-            Fail(DecodeProblem::Kind::Truncated, offset_,
-                 "the archive ends " + std::to_string(record_end - offset_) +
-                     " bytes before the end of a record's data");
-            data_left_ = 0;
-            return false;
-        }
+    const std::int64_t wanted = data_left_;
+    data_left_ = 0;
+    auto skipped = source_.Skip(wanted);
+    if (!skipped) {
+        Fail(DecodeProblem::Kind::ReadFailed, offset_, source_.Describe(skipped.error()));
+        return false;
+    }
+    offset_ += skipped.value();
+    if (skipped.value() < wanted) {
+        Fail(DecodeProblem::Kind::Truncated, offset_,
+             "the archive ends " + std::to_string(wanted - skipped.value()) +
+                 " bytes before the end of a record's data");
+        return false;
     }
     return true;
+}
+
+host::Result<std::int64_t> RecordDecoder::CopyData(host::File& out) {
+    const std::int64_t wanted = data_left_;
+    data_left_ = 0;
+    auto copied = source_.CopyTo(out, wanted);
+    if (!copied) {
+        Fail(DecodeProblem::Kind::ReadFailed, offset_, source_.Describe(copied.error()));
+        return copied.error();
+    }
+    offset_ += copied.value();
+    if (copied.value() < wanted) {
+        Fail(DecodeProblem::Kind::Truncated, offset_,
+             "the archive ends " + std::to_string(wanted - copied.value()) +
+                 " bytes before the end of a record's data");
+    }
+    return copied.value();
 }

@@ -18,18 +18,26 @@ public:
     virtual host::Result<std::size_t> Read(char* buffer, std::size_t capacity) = 0;
     // What a failure of Read means, as text.
     virtual std::string Describe(const host::Error& error) const { return error.Text(); }
+    // Moves up to `count` bytes on; fewer only at the end.
+    virtual host::Result<std::int64_t> Skip(std::int64_t count);
+    // Copies up to `count` bytes into `out`; fewer only at the end. A failure
+    // names its side: the call "write" when `out` failed.
+    virtual host::Result<std::int64_t> CopyTo(host::File& out, std::int64_t count);
 };
 
-// Reads a file from its read position.
+// Reads a file of a known size from its read position: skips move the
+// position without reading, and copies go through the kernel where it can.
 class FileSource : public ByteSource {
 public:
-    explicit FileSource(host::File& file) : file_(file) {}
-    host::Result<std::size_t> Read(char* buffer, std::size_t capacity) override {
-        return file_.Read(buffer, capacity);
-    }
+    FileSource(host::File& file, std::int64_t size) : file_(file), size_(size) {}
+    host::Result<std::size_t> Read(char* buffer, std::size_t capacity) override;
+    host::Result<std::int64_t> Skip(std::int64_t count) override;
+    host::Result<std::int64_t> CopyTo(host::File& out, std::int64_t count) override;
 
 private:
     host::File& file_;
+    std::int64_t size_;
+    std::int64_t position_ = 0;
 };
 
 // What stopped the decoding, and where (a byte offset in the archive).
@@ -44,6 +52,9 @@ struct DecodedRecord {
     std::int64_t offset = 0;  // where its header begins
     std::int32_t data_size = 0;
     std::string name_field;   // the whole stored name field, extension included
+    // False when the archive ends inside the name: `name_field` then holds
+    // the part that was there, and Next reports the archive truncated.
+    bool name_complete = true;
 };
 
 class RecordDecoder {
@@ -57,6 +68,10 @@ public:
     bool Next(DecodedRecord& record);
     // Passes over the data of the record Next gave.
     bool SkipData();
+    // Copies the data of the record Next gave into `out`; the bytes copied.
+    // Fewer than the record holds when the archive ends first (a problem
+    // then). A failed copy leaves the position unknown: decoding ends.
+    host::Result<std::int64_t> CopyData(host::File& out);
 
     const std::optional<DecodeProblem>& problem() const { return problem_; }
     std::int64_t offset() const { return offset_; }
