@@ -416,10 +416,14 @@ host::Status WriteArchive(ArchiveOutput& archive) {
     if (host::Status written = archive.sink.Append({header.data(), header.size()}); !written) {
         return written;
     }
+    std::string source;  // the entry's strings, made in place for each entry
+    std::string stored_name;
     while (actions_point < actions_size) {
         const auto entry = static_cast<std::size_t>(actions_point++);
         if (host::Status advanced = AdvanceProgress(archive); !advanced) return advanced;
-        host::Status packed = PackEntry(archive, Action_Mem[0][entry], Action_Mem[1][entry]);
+        Action_Mem.SourceInto(entry, source);
+        Action_Mem.StoredNameInto(entry, stored_name);
+        host::Status packed = PackEntry(archive, source, stored_name);
         if (!packed) return packed;
     }
     return {};
