@@ -231,7 +231,8 @@ public:
     // at the end of `source`). A failure tells which side failed: its call is
     // "read" when reading `source` failed and "write" when writing this file
     // failed (a kernel copy that fails cannot tell, so the piece is tried
-    // again through a buffer).
+    // again through a buffer). A copy of 16 MiB or more between two regular
+    // files is made as two halves at once, the second on a thread of its own.
     Result<std::int64_t> CopyFrom(File& source, std::int64_t count);
     // Cuts the file to `size` bytes (ftruncate); the position stays.
     Status Truncate(std::int64_t size);
