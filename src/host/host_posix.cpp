@@ -73,6 +73,34 @@ DirEntry DescribeEntry(int directory_fd, std::string name) {
     return entry;
 }
 
+// Directories with this many entries or more are looked at by two threads.
+constexpr std::size_t kSplitListingMinimum = 64;
+
+// Classifies the entries `names` of an open directory, in their order. A
+// look at an entry is one system call, whose cost is mostly entering and
+// leaving the kernel: a large directory is looked at in two halves at once,
+// the second on a thread of its own.
+std::vector<DirEntry> DescribeEntries(int directory_fd, std::vector<std::string>& names) {
+    std::vector<DirEntry> entries(names.size());
+    const auto describe = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) entries[i] = DescribeEntry(directory_fd, std::move(names[i]));
+    };
+    std::size_t half = names.size() / 2;
+    std::thread helper;
+    if (names.size() >= kSplitListingMinimum) {
+        try {
+            helper = std::thread(describe, half, names.size());
+        } catch (const std::exception&) {
+            half = names.size();  // no thread to be had: this one looks at all
+        }
+    } else {
+        half = names.size();
+    }
+    describe(0, half);
+    if (helper.joinable()) helper.join();
+    return entries;
+}
+
 // Closes a descriptor without disturbing errno, which tells why the caller failed.
 void CloseKeepingErrno(int fd) {
     const int saved = errno;
@@ -376,9 +404,7 @@ Result<DirectoryListing> DirectoryListing::Open(const std::string& host_director
         if (name != "." && name != "..") names.emplace_back(name);
     }
     std::sort(names.begin(), names.end());
-    std::vector<DirEntry> entries;
-    entries.reserve(names.size());
-    for (std::string& name : names) entries.push_back(DescribeEntry(directory_fd, std::move(name)));
+    std::vector<DirEntry> entries = DescribeEntries(directory_fd, names);
     closedir(stream);  // closes directory_fd too
     return DirectoryListing(std::move(entries));
 }
@@ -858,6 +884,7 @@ FileOpener::~FileOpener() {
 }
 
 Result<File> FileOpener::OpenForReading(const std::string& host_path) {
+    const std::lock_guard<std::mutex> held(lock_);
     auto opened = Open(host_path);
     // Descriptors held by the opener must not make an open fail.
     if (!opened && opened.error().code == EMFILE) {
@@ -931,13 +958,19 @@ void FileOpener::CloseDirectories() {
 void FileOpener::Retire(File file) {
     static constexpr std::size_t kBatch = 64;
     if (file.fd_ < 0) return;
+    const std::lock_guard<std::mutex> held(retired_lock_);
     retired_.push_back(std::exchange(file.fd_, -1));
-    if (retired_.size() >= kBatch) CloseRetired();
+    if (retired_.size() >= kBatch) CloseRetiredHeld();
+}
+
+void FileOpener::CloseRetired() {
+    const std::lock_guard<std::mutex> held(retired_lock_);
+    CloseRetiredHeld();
 }
 
 // Closes the retired descriptors, each run of consecutive numbers (the usual
 // case: a descriptor is the lowest free number when it is opened) at once.
-void FileOpener::CloseRetired() {
+void FileOpener::CloseRetiredHeld() {
     std::sort(retired_.begin(), retired_.end());
     std::size_t first = 0;
     while (first < retired_.size()) {
@@ -951,6 +984,81 @@ void FileOpener::CloseRetired() {
         first = last + 1;
     }
     retired_.clear();
+}
+
+// ---- FilesAhead ------------------------------------------------------------
+
+namespace {
+
+// Files that may wait open; the thread goes on once half of them are taken.
+constexpr std::size_t kFilesWaiting = 32;
+// The caller, once it has waited, goes on when this many are ready.
+constexpr std::size_t kFilesReadyToGoOn = 8;
+
+}  // namespace
+
+FilesAhead::FilesAhead(FileOpener& opener, std::size_t count, PathOf path_of) : opener_(opener) {
+    try {
+        thread_ = std::thread([this, count, path_of = std::move(path_of)] { OpenAll(count, path_of); });
+    } catch (const std::exception&) {
+        done_ = true;  // no thread to be had: every file is opened when taken
+    }
+}
+
+FilesAhead::~FilesAhead() {
+    {
+        const std::lock_guard<std::mutex> held(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    for (Result<File>& file : ready_) {
+        if (file) opener_.Retire(std::move(file.value()));
+    }
+}
+
+void FilesAhead::OpenAll(std::size_t count, const PathOf& path_of) {
+    std::string host_path;
+    for (std::size_t index = 0; index < count; ++index) {
+        {
+            std::unique_lock<std::mutex> held(lock_);
+            if (ready_.size() >= kFilesWaiting) {
+                opener_waits_ = true;
+                changed_.wait(held, [&] { return stopping_ || ready_.size() <= kFilesWaiting / 2; });
+                opener_waits_ = false;
+            }
+            if (stopping_) break;
+        }
+        path_of(index, host_path);
+        Result<File> file = opener_.OpenForReading(host_path);
+        // Out of descriptors: the files waiting hold some; the caller opens
+        // this one and the rest once it has used those.
+        const bool out_of_descriptors = !file && file.error().code == EMFILE;
+        const std::lock_guard<std::mutex> held(lock_);
+        if (out_of_descriptors) break;
+        ready_.push_back(std::move(file));
+        if (taker_waits_ && ready_.size() >= kFilesReadyToGoOn) changed_.notify_all();
+    }
+    const std::lock_guard<std::mutex> held(lock_);
+    done_ = true;
+    changed_.notify_all();
+}
+
+Result<File> FilesAhead::Take(const std::string& host_path) {
+    std::unique_lock<std::mutex> held(lock_);
+    if (ready_.empty() && !done_) {
+        taker_waits_ = true;
+        changed_.wait(held, [&] { return done_ || ready_.size() >= kFilesReadyToGoOn; });
+        taker_waits_ = false;
+    }
+    if (ready_.empty()) {
+        held.unlock();
+        return opener_.OpenForReading(host_path);
+    }
+    Result<File> file = std::move(ready_.front());
+    ready_.pop_front();
+    if (opener_waits_ && ready_.size() <= kFilesWaiting / 2) changed_.notify_all();
+    return file;
 }
 
 // ---- The process -----------------------------------------------------------

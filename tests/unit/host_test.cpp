@@ -486,6 +486,64 @@ TEST_F(HostFileTest, ALargeCopyThatCannotBeWrittenWholeFailsOnTheWriteSide) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no files, 11: the copy succeeded, 12: another error";
 }
 
+// The descriptors this process holds open.
+std::size_t OpenDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+TEST_F(HostFileTest, FilesOpenedAheadComeInListOrderEvenOutOfDescriptors) {
+    // 200 files in 4 directories, every seventh missing; taken in order, each
+    // must be its own file or fail as opening it fails.
+    constexpr std::size_t kFiles = 200;
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < kFiles; ++i) {
+        paths.push_back(scratch.Path("d" + std::to_string(i % 4) + "/f" + std::to_string(i)));
+        std::filesystem::create_directories(scratch.Path("d" + std::to_string(i % 4)));
+        if (i % 7 != 3) WriteBytes(paths.back(), "file " + std::to_string(i));
+    }
+    const auto take_all = [&](std::size_t stop_after) {
+        host::FileOpener opener;
+        host::FilesAhead ahead(opener, kFiles,
+                               [&](std::size_t index, std::string& path) { path = paths[index]; });
+        for (std::size_t i = 0; i < stop_after; ++i) {
+            auto file = ahead.Take(paths[i]);
+            if (i % 7 == 3) {
+                if (file || file.error().code != ENOENT) return "file " + std::to_string(i) + " opened";
+                continue;
+            }
+            if (!file) return "file " + std::to_string(i) + ": " + file.error().Text();
+            std::string content(64, '\0');
+            auto read = file.value().ReadFull(content.data(), content.size());
+            content.resize(read ? read.value() : 0);
+            if (content != "file " + std::to_string(i)) return "file " + std::to_string(i) + " is " + content;
+            opener.Retire(std::move(file.value()));
+        }
+        return std::string("all in order");
+    };
+    const std::size_t before = OpenDescriptors();
+    EXPECT_EQ(take_all(kFiles), "all in order");
+    EXPECT_EQ(take_all(5), "all in order");  // going away early closes what waits open
+    EXPECT_EQ(OpenDescriptors(), before);
+
+    // With a few descriptors to spare, the thread runs out and stops; the
+    // files from there on are opened as they are taken.
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        const auto spare = static_cast<rlim_t>(OpenDescriptors() + 6);
+        const rlimit limit{spare, spare};
+        setrlimit(RLIMIT_NOFILE, &limit);
+        const std::string result = take_all(kFiles);
+        std::fprintf(stderr, "%s\n", result.c_str());
+        _exit(result == "all in order" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST_F(HostFileTest, TruncateAndSeekToCutAFileBack) {
     host::File out = Create("cut");
     ASSERT_TRUE(out.WriteAll("keep+drop", 9).ok());
