@@ -113,6 +113,29 @@ else
     million_dirs=1000; million_files=1000
 fi
 
+# make_small_files DIR DIRS FILES MIN SPAN SEED: DIRS directories of FILES
+# files each, of MIN to MIN + SPAN - 1 bytes (sizes spread by a generator
+# seeded with SEED, so that sorting by size has work): a line of text, its
+# last byte a line break, or nothing at all for a size of 0.
+make_small_files() {
+    awk -v base="$1" -v dirs="$2" -v files="$3" -v min="$4" -v span="$5" -v seed="$6" 'BEGIN {
+        for (d = 0; d < dirs; d++) {
+            dir = sprintf("%s/d%03d", base, d)
+            system("mkdir -p " dir)
+            for (f = 0; f < files; f++) {
+                seed = (seed * 1103515245 + 12345) % 2147483648
+                length_wanted = min + seed % span
+                text = sprintf("file %d of directory %d: ", f, d)
+                while (length(text) < length_wanted - 1) text = text "x"
+                name = sprintf("%s/f%05d.txt", dir, f)
+                if (length_wanted == 0) printf "" > name
+                else print substr(text, 1, length_wanted - 1) > name
+                close(name)
+            }
+        }
+    }'
+}
+
 make_trees() {
     local stamp="$trees/.made-$smoke"
     [ -f "$stamp" ] && return
@@ -130,23 +153,7 @@ make_trees() {
     find "$trees/include" -depth -type d -empty -delete
 
     # Files of 20 to 80 bytes, sizes spread so that sorting by size has work.
-    mkdir -p "$trees/small"
-    awk -v base="$trees/small" -v dirs="$small_dirs" -v files="$small_files" 'BEGIN {
-        seed = 12345
-        for (d = 0; d < dirs; d++) {
-            dir = sprintf("%s/d%03d", base, d)
-            system("mkdir -p " dir)
-            for (f = 0; f < files; f++) {
-                seed = (seed * 1103515245 + 12345) % 2147483648
-                length_wanted = 20 + seed % 61
-                text = sprintf("file %d of directory %d: ", f, d)
-                while (length(text) < length_wanted - 1) text = text "x"
-                name = sprintf("%s/f%05d.txt", dir, f)
-                print substr(text, 1, length_wanted - 1) > name
-                close(name)
-            }
-        }
-    }'
+    make_small_files "$trees/small" "$small_dirs" "$small_files" 20 61 12345
 
     mkdir -p "$trees/big" "$trees/huge"
     local i
@@ -164,23 +171,7 @@ make_million_tree() {
     [ -f "$stamp" ] && return
     say "== Making the tree of $((million_dirs * million_files)) files in $trees/million"
     rm -rf "$trees/million"
-    # Sizes 0 to 99 bytes, spread over the range; a size-0 file is created empty.
-    awk -v base="$trees/million" -v dirs="$million_dirs" -v files="$million_files" 'BEGIN {
-        seed = 54321
-        for (d = 0; d < dirs; d++) {
-            dir = sprintf("%s/d%03d", base, d)
-            system("mkdir -p " dir)
-            for (f = 0; f < files; f++) {
-                seed = (seed * 1103515245 + 12345) % 2147483648
-                size = seed % 100
-                name = sprintf("%s/f%04d", dir, f)
-                text = sprintf("%d/%d:", d, f)
-                while (length(text) < size) text = text "."
-                printf "%s", substr(text, 1, size) > name
-                close(name)
-            }
-        }
-    }'
+    make_small_files "$trees/million" "$million_dirs" "$million_files" 0 100 54321
     sync
     touch "$stamp"
 }
