@@ -181,6 +181,39 @@ struct ArchiveOutput {
     host::FileOpener opener;                              // opens the sources
 };
 
+// Opens the sources in list order: ahead of the writer, on a thread of the
+// host layer, or each when it is needed, while a test watches each source
+// between its measuring and its copying (it may then change the files that
+// come next). Every entry is taken up once, whether its source is opened
+// for it or not, so that the files opened ahead stay in step with the list.
+class SourceOpening {
+public:
+    SourceOpening(host::FileOpener& opener, std::size_t first, std::size_t count) : opener_(opener) {
+        if (pack_source_hook) return;
+        ahead_.emplace(opener, count, [first](std::size_t index, std::string& host_path) {
+            Action_Mem.SourceInto(first + index, host_path);
+        });
+    }
+
+    // The source of the entry taken up now, opened.
+    host::Result<host::File> Open(const std::string& source) {
+        taken_ = true;
+        return ahead_ ? ahead_->Take(source) : opener_.OpenForReading(source);
+    }
+    // Ends the entry: a source opened ahead for it and not used is closed.
+    void EndEntry(const std::string& source) {
+        if (ahead_ && !taken_) {
+            if (auto unused = ahead_->Take(source)) opener_.Retire(std::move(unused.value()));
+        }
+        taken_ = false;
+    }
+
+private:
+    host::FileOpener& opener_;
+    std::optional<host::FilesAhead> ahead_;
+    bool taken_ = false;
+};
+
 // A source that passed every check: open, measured and not the archive.
 struct MeasuredSource {
     host::File file;
@@ -257,9 +290,9 @@ bool IsTheArchive(const ArchiveOutput& archive, const host::FileInfo& source) {
 // Opens and measures a source; an empty `measured` when it is left out, which
 // is reported here. The identity and the size both come from the one look
 // taken when the source was opened.
-host::Status MeasureSource(ArchiveOutput& archive, const std::string& source,
-                           std::optional<MeasuredSource>& measured) {
-    auto opened = archive.opener.OpenForReading(source);
+host::Status MeasureSource(ArchiveOutput& archive, SourceOpening& opening,
+                           const std::string& source, std::optional<MeasuredSource>& measured) {
+    auto opened = opening.Open(source);
     auto info = opened ? opened.value().Info() : host::Result<host::FileInfo>(opened.error());
     if (!info) {
         return ReportError(archive, Outcome::Failed, "Cannot Open File", host::FromHostPath(source));
@@ -395,7 +428,7 @@ host::Status MakeStorableName(ArchiveOutput& archive, const std::string& source,
 // Packs one entry. A source that is left out is reported here and is no
 // failure of the archive; the result fails only when the archive cannot be
 // written any further.
-host::Status PackEntry(ArchiveOutput& archive, const std::string& source,
+host::Status PackEntry(ArchiveOutput& archive, SourceOpening& opening, const std::string& source,
                        const std::string& listed_name) {
     std::optional<std::string> stored_name;
     if (host::Status named = MakeStorableName(archive, source, listed_name, stored_name); !named) {
@@ -403,7 +436,9 @@ host::Status PackEntry(ArchiveOutput& archive, const std::string& source,
     }
     if (!stored_name) return {};
     std::optional<MeasuredSource> measured;
-    if (host::Status checked = MeasureSource(archive, source, measured); !checked) return checked;
+    if (host::Status checked = MeasureSource(archive, opening, source, measured); !checked) {
+        return checked;
+    }
     if (!measured) return {};
     if (pack_source_hook) pack_source_hook(source);
     host::Status written = WriteRecord(archive, *measured, source, *stored_name);
@@ -416,10 +451,17 @@ host::Status WriteArchive(ArchiveOutput& archive) {
     if (host::Status written = archive.sink.Append({header.data(), header.size()}); !written) {
         return written;
     }
+    std::string source;  // the entry's strings, made in place for each entry
+    std::string stored_name;
+    SourceOpening opening(archive.opener, static_cast<std::size_t>(actions_point),
+                          static_cast<std::size_t>(actions_size - actions_point));
     while (actions_point < actions_size) {
         const auto entry = static_cast<std::size_t>(actions_point++);
         if (host::Status advanced = AdvanceProgress(archive); !advanced) return advanced;
-        host::Status packed = PackEntry(archive, Action_Mem[0][entry], Action_Mem[1][entry]);
+        Action_Mem.SourceInto(entry, source);
+        Action_Mem.StoredNameInto(entry, stored_name);
+        host::Status packed = PackEntry(archive, opening, source, stored_name);
+        opening.EndEntry(source);
         if (!packed) return packed;
     }
     return {};

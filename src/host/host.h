@@ -22,11 +22,15 @@
 //    only the standard streams.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -231,7 +235,8 @@ public:
     // at the end of `source`). A failure tells which side failed: its call is
     // "read" when reading `source` failed and "write" when writing this file
     // failed (a kernel copy that fails cannot tell, so the piece is tried
-    // again through a buffer).
+    // again through a buffer). A copy of 16 MiB or more between two regular
+    // files is made as two halves at once, the second on a thread of its own.
     Result<std::int64_t> CopyFrom(File& source, std::int64_t count);
     // Cuts the file to `size` bytes (ftruncate); the position stays.
     Status Truncate(std::int64_t size);
@@ -330,7 +335,8 @@ private:
 // keeps the directories of the files open (a few hundred at most). One opener
 // serves one run over a list (the current directory must not change while it
 // is in use). Files handed back with Retire are closed in batches, dozens
-// with one system call, and all of them when the opener goes away.
+// with one system call, and all of them when the opener goes away. One
+// FilesAhead may open files through it while its owner retires them.
 class FileOpener {
 public:
     FileOpener() = default;
@@ -361,12 +367,50 @@ private:
     static int MoveAboveFiles(int fd);
     void CloseDirectories();
     void CloseRetired();
+    void CloseRetiredHeld();  // with retired_lock_ held
     Directories directories_;  // host form ending in '/', to its descriptor
     Directories::value_type* last_directory_ = nullptr;  // the last one used
     Directories seen_;            // every directory so far, until they are kept
     std::size_t returns_ = 0;     // files whose directory was seen, but not just before
     bool keep_directories_ = false;
+    std::mutex lock_;           // held by OpenForReading
     std::vector<int> retired_;  // descriptors waiting to be closed
+    std::mutex retired_lock_;   // held while retired_ is used
+};
+
+// Opens the files of a list ahead of the caller, in order, on a thread of its
+// own, through a FileOpener: opening a file and its one look (File::Info)
+// are two system calls, whose cost is mostly entering and leaving the
+// kernel, and they are made there while the caller reads and writes the
+// files before. The caller takes every file of the list in order, whether it
+// uses it or not. At most a few dozen files wait open. When the process runs
+// out of descriptors the thread stops, and each file from there on is opened
+// when it is taken, as the opener alone would.
+class FilesAhead {
+public:
+    // Puts the host path of file `index` of the list into `host_path`.
+    using PathOf = std::function<void(std::size_t index, std::string& host_path)>;
+    FilesAhead(FileOpener& opener, std::size_t count, PathOf path_of);
+    FilesAhead(const FilesAhead&) = delete;
+    FilesAhead& operator=(const FilesAhead&) = delete;
+    ~FilesAhead();  // files opened but not taken are closed
+
+    // The next file of the list, whose host path is `host_path`, as
+    // FileOpener::OpenForReading opens it.
+    Result<File> Take(const std::string& host_path);
+
+private:
+    void OpenAll(std::size_t count, const PathOf& path_of);
+
+    FileOpener& opener_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<Result<File>> ready_;  // opened, in list order, not yet taken
+    bool taker_waits_ = false;
+    bool opener_waits_ = false;
+    bool done_ = false;       // the thread opens no more: the rest is opened when taken
+    bool stopping_ = false;   // the caller goes away
+    std::thread thread_;
 };
 
 // ---- The process -----------------------------------------------------------

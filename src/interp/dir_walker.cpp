@@ -60,51 +60,64 @@ void EnterDirectory(std::vector<Level>& walk, std::string host_directory) {
     walk.push_back({std::move(host_directory), std::move(listing.value().entries()), 0});
 }
 
-// The stored name of a file: made from its program form as always, relative
-// to the base directory when the tree is preserved, its bare name when not;
-// the exact name below the base follows when it holds a backslash.
-std::string StoredNameOf(const std::string& base_directory, const std::string& host_source,
-                         const std::string& name) {
-    if (!preserve_directory_tree) return fmt::StoredNameFor(name, name);
-    std::string stored_name = host::FromHostPath(host_source);
-    DirAccordingTo(base_directory, stored_name);
-    // Both forms have the same length: DirAccordingTo removed the same
-    // number of bytes from the front as this does.
-    const std::string_view exact(host_source.data() + host_source.size() - stored_name.size(),
-                                 stored_name.size());
-    return fmt::StoredNameFor(std::move(stored_name), exact);
+// Where the stored name of a file begins in its source path. With the tree
+// preserved, the name is the program form of the path without what it shares
+// with the base directory, as DirAccordingTo makes it; otherwise it is the
+// bare name. The list makes the name from there (system_add_listed_file),
+// so the path is never put together here.
+std::size_t StoredNameStart(const std::string& base_directory, std::string_view host_directory,
+                            std::string_view name) {
+    if (!preserve_directory_tree) return host_directory.size();
+    const std::size_t length = host_directory.size() + name.size();
+    if (length < base_directory.size()) {
+        // Reports the path it cannot make relative, which stays whole.
+        std::string whole = host::FromHostPath(std::string(host_directory).append(name));
+        DirAccordingTo(base_directory, whole);
+        return 0;
+    }
+    const auto program_byte = [&](std::size_t at) {
+        const char byte = at < host_directory.size() ? host_directory[at]
+                                                     : name[at - host_directory.size()];
+        return byte == '/' ? '\\' : byte;
+    };
+    std::size_t shared = 0;
+    while (shared < base_directory.size() && program_byte(shared) == base_directory[shared]) {
+        ++shared;
+    }
+    return shared;
 }
 
-void EnterFile(const std::string& base_directory, const std::string& host_source,
+void EnterFile(const std::string& base_directory, const std::string& host_directory,
                const host::DirEntry& entry) {
     if (entry.size > fmt::kMaxDataSize) {
-        host::Print("\n Error : File Too Large For Archive " + host::FromHostPath(host_source) +
-                    "! \n");
+        host::Print("\n Error : File Too Large For Archive " +
+                    host::FromHostPath(host_directory + entry.name) + "! \n");
         ReportOutcome(Outcome::Failed);
         return;
     }
-    system_add_file(host_source, StoredNameOf(base_directory, host_source, entry.name),
-                    static_cast<std::int32_t>(entry.size));
+    system_add_listed_file(host_directory, entry.name,
+                           StoredNameStart(base_directory, host_directory, entry.name),
+                           static_cast<std::int32_t>(entry.size));
 }
 
 // Handles one entry of the directory on top of the walk; a sub-directory
 // goes on top, to be walked before the rest of this listing.
 void HandleEntry(const std::string& base_directory, std::vector<Level>& walk,
                  const host::DirEntry& entry, bool recurse) {
-    std::string host_path = walk.back().host_directory + entry.name;
+    const std::string& host_directory = walk.back().host_directory;
     if (entry.error) {
-        ReportCannotRead(host::FromHostPath(host_path), *entry.error);
+        ReportCannotRead(host::FromHostPath(host_directory + entry.name), *entry.error);
         return;
     }
     switch (entry.kind) {
         case host::EntryKind::Directory:
-            if (recurse) EnterDirectory(walk, std::move(host_path) + '/');
+            if (recurse) EnterDirectory(walk, host_directory + entry.name + '/');
             break;
         case host::EntryKind::RegularFile:
-            EnterFile(base_directory, host_path, entry);
+            EnterFile(base_directory, host_directory, entry);
             break;
         case host::EntryKind::Other:
-            host::Print("\nSkipping " + host::FromHostPath(host_path) +
+            host::Print("\nSkipping " + host::FromHostPath(host_directory + entry.name) +
                         ": not a regular file or directory\n");
             break;
     }

@@ -376,7 +376,7 @@ TEST(ReadOnlyOutput, FilesThatCannotBeMadeAreEachReported) {
     WriteBytes(scratch.Path("job.vkjob"), "CHDIR_OUT=out\nUNPACK=x.vk\n");
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
-        const Ended ended = RunProgram({"job.vkjob"}, scratch.path(), Limits{.user = kNobody});
+        const Ended ended = RunProgram({"job.vkjob"}, scratch.path(), Limits{.file_size = std::nullopt, .user = kNobody});
         EXPECT_EQ(ended.Describe(), "exit 2") << ended.output << ended.errors;
         EXPECT_NE(ended.output.find(".\nCould not write `locked\\b.txt`\n"
                                     "\nCould not write `locked\\new\\c.txt`\n."),

@@ -80,7 +80,9 @@ TEST(ArchiveFormatNames, ExtendedNameSplitsAtItsNulsAndMustMirrorItsProgramForm)
         const fmt::StoredNameParts parts = fmt::SplitStoredName(row.field);
         EXPECT_EQ(parts.program, row.program);
         EXPECT_EQ(parts.exact, row.exact);
-        if (!row.exact.empty()) EXPECT_EQ(fmt::ExactNameMatches(parts.program, parts.exact), row.matches);
+        if (!row.exact.empty()) {
+            EXPECT_EQ(fmt::ExactNameMatches(parts.program, parts.exact), row.matches);
+        }
     }
 }
 

@@ -83,7 +83,9 @@ TEST(Bz2Stream, ReadsWhatTheToolsWroteAndRefusesWhatIsDamaged) {
         SCOPED_TRACE(row.label);
         const Outcome outcome = ReadAll(scratch, row.bytes);
         EXPECT_EQ(outcome.failure, row.failure);
-        if (row.failure.empty()) EXPECT_TRUE(outcome.data == row.data) << outcome.data.size();
+        if (row.failure.empty()) {
+            EXPECT_TRUE(outcome.data == row.data) << outcome.data.size();
+        }
     }
 }
 

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -512,6 +516,130 @@ TEST_F(HostFileTest, FailedCopyNamesTheSideThatFailed) {
         EXPECT_EQ(copied.error().code, row.code) << copied.error().Text();
         EXPECT_STREQ(copied.error().call, row.call);
     }
+}
+
+TEST_F(HostFileTest, LargeCopiesGoInTwoHalvesAndLeaveBothPositionsAfterThem) {
+    // 16 MiB and more are copied as two halves at once; the target's
+    // position lies off a page boundary, as a record's data does.
+    constexpr std::int64_t kMiB = 1 << 20;
+    const std::string bytes = PatternBytes(40 * kMiB);
+    WriteBytes(scratch.Path("source"), bytes);
+    struct Row {
+        const char* what;
+        std::int64_t ask;
+        std::int64_t copied;
+    };
+    const std::vector<Row> rows = {
+        {"all of it", 40 * kMiB, 40 * kMiB},
+        {"the second half ends early", 48 * kMiB, 40 * kMiB},
+        {"the first half ends early", 100 * kMiB, 40 * kMiB},
+        {"a part, odd in length", 33 * kMiB + 7, 33 * kMiB + 7},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        host::File in = OpenToRead("source");
+        host::File out = Create("copy");
+        ASSERT_TRUE(out.WriteAll("head:", 5).ok());
+        auto copied = out.CopyFrom(in, row.ask);
+        ASSERT_TRUE(copied.ok()) << copied.error().Text();
+        EXPECT_EQ(copied.value(), row.copied);
+        // Both files go on from where the copy ended.
+        char next = 0;
+        auto read = in.Read(&next, 1);
+        ASSERT_TRUE(read.ok());
+        const auto end = static_cast<std::size_t>(row.copied);
+        EXPECT_EQ(read.value(), end < bytes.size() ? 1u : 0u);
+        if (end < bytes.size()) {
+            EXPECT_EQ(next, bytes[end]);
+        }
+        ASSERT_TRUE(out.WriteAll(":tail", 5).ok());
+        ASSERT_TRUE(out.Close().ok());
+        EXPECT_TRUE(ReadBytes(scratch.Path("copy")) == "head:" + bytes.substr(0, end) + ":tail");
+    }
+}
+
+TEST_F(HostFileTest, ALargeCopyThatCannotBeWrittenWholeFailsOnTheWriteSide) {
+    // The target may not grow past 24 MiB: the second half of a 40 MiB copy
+    // fails (EFBIG, as on a full disk), and the copy fails with it.
+    constexpr std::int64_t kMiB = 1 << 20;
+    WriteBytes(scratch.Path("source"), PatternBytes(40 * kMiB));
+    const std::string target = scratch.ProgramPath("copy");
+    const std::string source = scratch.ProgramPath("source");
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{24 * kMiB, 24 * kMiB};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        auto in = host::File::OpenForReading(source);
+        auto out = host::File::CreateForWriting(target);
+        if (!in || !out || !out.value().WriteAll("x", 1)) _exit(10);
+        auto copied = out.value().CopyFrom(in.value(), 40 * kMiB);
+        if (copied) _exit(11);
+        _exit(copied.error().code == EFBIG && std::string(copied.error().call) == "write" ? 0 : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no files, 11: the copy succeeded, 12: another error";
+}
+
+// The descriptors this process holds open.
+std::size_t OpenDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+TEST_F(HostFileTest, FilesOpenedAheadComeInListOrderEvenOutOfDescriptors) {
+    // 200 files in 4 directories, every seventh missing; taken in order, each
+    // must be its own file or fail as opening it fails.
+    constexpr std::size_t kFiles = 200;
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < kFiles; ++i) {
+        paths.push_back(scratch.Path("d" + std::to_string(i % 4) + "/f" + std::to_string(i)));
+        std::filesystem::create_directories(scratch.Path("d" + std::to_string(i % 4)));
+        if (i % 7 != 3) WriteBytes(paths.back(), "file " + std::to_string(i));
+    }
+    const auto take_all = [&](std::size_t stop_after) {
+        host::FileOpener opener;
+        host::FilesAhead ahead(opener, kFiles,
+                               [&](std::size_t index, std::string& path) { path = paths[index]; });
+        for (std::size_t i = 0; i < stop_after; ++i) {
+            auto file = ahead.Take(paths[i]);
+            if (i % 7 == 3) {
+                if (file || file.error().code != ENOENT) return "file " + std::to_string(i) + " opened";
+                continue;
+            }
+            if (!file) return "file " + std::to_string(i) + ": " + file.error().Text();
+            std::string content(64, '\0');
+            auto read = file.value().ReadFull(content.data(), content.size());
+            content.resize(read ? read.value() : 0);
+            if (content != "file " + std::to_string(i)) return "file " + std::to_string(i) + " is " + content;
+            opener.Retire(std::move(file.value()));
+        }
+        return std::string("all in order");
+    };
+    const std::size_t before = OpenDescriptors();
+    EXPECT_EQ(take_all(kFiles), "all in order");
+    EXPECT_EQ(take_all(5), "all in order");  // going away early closes what waits open
+    EXPECT_EQ(OpenDescriptors(), before);
+
+    // With a few descriptors to spare, the thread runs out and stops; the
+    // files from there on are opened as they are taken.
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        const auto spare = static_cast<rlim_t>(OpenDescriptors() + 6);
+        const rlimit limit{spare, spare};
+        setrlimit(RLIMIT_NOFILE, &limit);
+        const std::string result = take_all(kFiles);
+        std::fprintf(stderr, "%s\n", result.c_str());
+        _exit(result == "all in order" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(HostFileTest, TruncateAndSeekToCutAFileBack) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/format.h"
 #include "archive/outcome.h"
 #include "scratch_dir.h"
 
@@ -111,6 +112,41 @@ TEST_F(JobStateTest, ListGrowsPast65536EntriesAndStillSortsStably) {
         ASSERT_EQ(Action_Mem[0][i], "src" + std::to_string(added)) << "at " << i;
         ASSERT_EQ(Action_Mem[1][i], "name" + std::to_string(added)) << "at " << i;
     }
+}
+
+TEST_F(JobStateTest, StoredNamesReadBackAsGivenWhetherMadeFromThePathOrKept) {
+    // Names that follow from the end of the source path are made again when
+    // read; any other name is kept as given. Both must read back unchanged.
+    const std::vector<Entry> rows = {
+        {"/in/a.txt", "a.txt", 1},                   // the end of the path
+        {"/in/sub/a.txt", "sub\\a.txt", 2},          // across a directory
+        {"/in/a.txt", "\\in\\a.txt", 3},             // the whole path
+        {"/in/x", "", 4},                            // nothing of it
+        {"a.txt", "a.txt", 5},                       // a path without a directory
+        {"/in/we\\rd", archive_format::WithExactName("we\\rd", "we\\rd"), 6},
+        {"/in/a\\b", "a\\b", 7},                     // the program form alone, not extended
+        {"/in/a.txt", "A.TXT", 8},                   // another name
+        {"/in/a.txt", "a longer name than the source path", 9},
+        {"/in/x", std::string("x\0y", 3), 10},       // a NUL of its own
+        {"/in/sub/a.txt", "sub/a.txt", 11},          // a '/' where the path has one
+    };
+    Add(rows);
+    EXPECT_EQ(Entries(), rows);
+}
+
+TEST_F(JobStateTest, ListedFilesShareTheirDirectoryAndSortWithTheirNames) {
+    // The walker's way: a directory, a bare name and where the stored name
+    // begins in the path. It comes back to /t/a/ after /t/b/.
+    system_add_listed_file("/t/a/", "one", 3, 3);
+    system_add_listed_file("/t/b/", "two", 3, 1);
+    system_add_listed_file("/t/a/", "th\\ree", 5, 2);
+    system_add_listed_file("/t/b/", "four", 0, -1);  // refused like any negative size
+    ASSERT_EQ(actions_size, 3);
+    Sort();
+    EXPECT_EQ(Entries(), (std::vector<Entry>{
+                             {"/t/b/two", "b\\two", 1},
+                             {"/t/a/th\\ree", archive_format::WithExactName("th\\ree", "th\\ree"), 2},
+                             {"/t/a/one", "a\\one", 3}}));
 }
 
 TEST_F(JobStateTest, ToggleCompressedSetsRatherThanFlips) {

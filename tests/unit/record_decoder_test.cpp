@@ -81,7 +81,9 @@ TEST(RecordDecoder, FindsEveryRecordAndSaysWhereAnArchiveGoesWrong) {
         ASSERT_EQ(decoded.problem.has_value(), row.kind.has_value());
         if (!row.kind) continue;
         EXPECT_EQ(decoded.problem->kind, *row.kind);
-        if (*row.kind != Kind::NotAnArchive) EXPECT_EQ(decoded.problem->offset, row.offset);
+        if (*row.kind != Kind::NotAnArchive) {
+            EXPECT_EQ(decoded.problem->offset, row.offset);
+        }
     }
 }
 
