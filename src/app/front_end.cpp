@@ -123,7 +123,8 @@ void UnpackNamedArchive(const std::string& name, const Wanted& wanted) {
 // were, unless the joined name does not exist and the first word is an
 // existing archive: then the other words name its members. So every command
 // line that worked before works as it did.
-bool NamesMembers(const std::vector<std::string>& names, const std::string& joined) {
+bool NamesMembers(const std::vector<std::string>& names, std::string joined) {
+    trim2(joined);  // as the name is opened
     if (names.size() < 2 || Exists(joined)) return false;
     const std::string first = host::FromHostPath(names.front());
     return !IsJobScript(first) && IsArchiveFile(first);

@@ -81,6 +81,7 @@ MemberChoice::MemberChoice(std::vector<std::string> names, ExclusionList exclude
 }
 
 bool MemberChoice::Chooses(Named& named, std::string_view path) const {
+    if (named.typed.empty()) return false;  // names nothing; "/" is the whole archive
     if (path == named.path) return true;
     if (path.size() > named.path.size() && path.substr(0, named.path.size()) == named.path &&
         (named.path.empty() || path[named.path.size()] == '/')) {

@@ -75,6 +75,8 @@ TEST(MemberChoice, NamesChooseTheirRecordTheirDirectoryAndTheirMatches) {
         {"b\\c", "b\\c", "b\\c", true},  // the exact name, or the program form
         {"b", "b\\c", "b\\c", true},     // read with '\' as a separator
         {"B", "b\\c", "b\\c", false},
+        {"/", "docs\\a.txt", "", true},  // the root holds everything
+        {"", "docs\\a.txt", "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name + " on " + c.program);
