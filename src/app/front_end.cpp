@@ -145,8 +145,9 @@ void RunNamedFile(const std::vector<std::string>& names, Wanted wanted) {
     trim2(joined);
     if (!IsJobScript(joined)) {
         UnpackNamedArchive(joined, wanted);
-    } else if (!wanted.excluded.empty()) {
-        Advise("--exclude is for unpacking and listing; a job script says EXCLUDE=pattern");
+    } else if (!wanted.All()) {
+        Advise("names and --exclude after the options are for archives; a job script "
+               "says EXCLUDE=pattern");
         ReportOutcome(Outcome::Failed);
     } else {
         create_actions_from_script(joined);
@@ -226,9 +227,11 @@ int RunVarkel(int argc, char** argv) {
             return static_cast<int>(Outcome::Failed);
         case Course::List:
         case Course::Test: {
-            selection::MemberChoice choice = MakeChoice(Wanted{line.members, line.excluded});
-            return line.course == Course::List ? ListArchive(line.archive, &choice)
-                                               : TestArchive(line.archive, &choice);
+            const Wanted wanted{line.members, line.excluded};
+            selection::MemberChoice choice = MakeChoice(wanted);
+            selection::MemberChoice* chosen = wanted.All() ? nullptr : &choice;
+            return line.course == Course::List ? ListArchive(line.archive, chosen)
+                                               : TestArchive(line.archive, chosen);
         }
         case Course::Directory:
             StartJobRun(argc, argv);
