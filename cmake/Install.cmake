@@ -7,6 +7,8 @@
 #   share/man/man1/varkel.1.gz                 the manual page
 #   share/doc/varkel/                          user guide, example jobs
 #   share/vim/vimfiles/{ftdetect,syntax}/      syntax colouring for job scripts
+#   share/bash-completion/completions/varkel   completion of options, archives
+#                                              and the members of an archive
 #
 # The program looks for the compression tool beside its own real file (read
 # through /proc/self/exe), so the link on PATH may point anywhere and PATH
@@ -49,3 +51,6 @@ install(FILES ${CMAKE_SOURCE_DIR}/editor/vim/ftdetect/varkel.vim
   DESTINATION share/vim/vimfiles/ftdetect)
 install(FILES ${CMAKE_SOURCE_DIR}/editor/vim/syntax/vkjob.vim
   DESTINATION share/vim/vimfiles/syntax)
+
+install(FILES ${CMAKE_SOURCE_DIR}/editor/bash-completion/varkel
+  DESTINATION share/bash-completion/completions)

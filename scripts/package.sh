@@ -65,7 +65,8 @@ for path in \
     ./usr/share/doc/varkel/examples/pack-docs.vkjob \
     ./usr/share/doc/varkel/examples/unpack-docs.vkjob \
     ./usr/share/vim/vimfiles/ftdetect/varkel.vim \
-    ./usr/share/vim/vimfiles/syntax/vkjob.vim; do
+    ./usr/share/vim/vimfiles/syntax/vkjob.vim \
+    ./usr/share/bash-completion/completions/varkel; do
     grep -qxF -e "$path" <<<"$paths" || fail "the package lacks $path"
 done
 grep -qE '^l.* \./usr/bin/varkel -> \.\./lib/varkel/varkel$' <<<"$listing" \

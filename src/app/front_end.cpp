@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/inspect.h"
 #include "app/options.h"
+#include "archive/format.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
 #include "archive/reader.h"
+#include "archive/selection.h"
 #include "compress/bzip2_bridge.h"
 #include "host/host.h"
 #include "interp/interpreter.h"
@@ -62,9 +66,41 @@ bool JoinArguments(const std::vector<std::string>& names, std::string& joined) {
 
 void Advise(const std::string& text) { host::PrintError("varkel: " + text + "\n"); }
 
+// What the command line asks for from an archive: the members named and
+// the patterns excluded.
+struct Wanted {
+    std::vector<std::string> members;
+    std::vector<std::string> excluded;
+    bool All() const { return members.empty() && excluded.empty(); }
+};
+
+selection::MemberChoice MakeChoice(const Wanted& wanted) {
+    selection::ExclusionList excluded;
+    for (const std::string& pattern : wanted.excluded) excluded.Add(pattern);
+    return selection::MemberChoice(wanted.members, std::move(excluded));
+}
+
+bool IsJobScript(const std::string& name) {
+    return EqualIgnoreCase(AnalyseFilename(name, kExtensionPart), kJobExtension);
+}
+
+// Whether a file begins as an archive does, plain or bzip2-compressed.
+bool IsArchiveFile(const std::string& name) {
+    auto file = host::File::OpenForReading(name);
+    char start[2] = {};
+    auto got = file ? file.value().ReadFull(start, sizeof start) : host::Result<std::size_t>(0);
+    const std::string_view begins(start, got ? got.value() : 0);
+    return begins == archive_format::kMagic || begins == "BZ";
+}
+
+bool Exists(const std::string& name) {
+    auto info = host::Examine(name);
+    return !info || info.value().exists;  // what cannot be looked at may be there
+}
+
 // Unpacks an archive named on the command line, decompressing it first when
 // it is bzip2 data.
-void UnpackNamedArchive(const std::string& name) {
+void UnpackWhole(const std::string& name) {
     if (is_BZ2(name)) {
         host::Print("File appears to be Bzipped2..\n");
         // After a failed tool the compressed archive stays as it was: a
@@ -75,19 +111,46 @@ void UnpackNamedArchive(const std::string& name) {
     unpackfiles(name);
 }
 
-void RunNamedFile(const std::vector<std::string>& names) {
+// The same, taking only the records wanted.
+void UnpackNamedArchive(const std::string& name, const Wanted& wanted) {
+    selection::MemberChoice choice = MakeChoice(wanted);
+    ChooseMembers(wanted.All() ? nullptr : &choice);
+    UnpackWhole(name);
+    ChooseMembers(nullptr);
+}
+
+// The words of a classic command line name one file, joined as they always
+// were, unless the joined name does not exist and the first word is an
+// existing archive: then the other words name its members. So every command
+// line that worked before works as it did.
+bool NamesMembers(const std::vector<std::string>& names, std::string joined) {
+    trim2(joined);  // as the name is opened
+    if (names.size() < 2 || Exists(joined)) return false;
+    const std::string first = host::FromHostPath(names.front());
+    return !IsJobScript(first) && IsArchiveFile(first);
+}
+
+void RunNamedFile(const std::vector<std::string>& names, Wanted wanted) {
     std::string joined;
     if (!JoinArguments(names, joined)) {
         ShowAboutBox();
         return;
     }
     joined = host::FromHostPath(joined);
+    if (NamesMembers(names, joined)) {
+        joined = host::FromHostPath(names.front());
+        wanted.members.insert(wanted.members.end(), names.begin() + 1, names.end());
+    }
     host::Print("Unpacking " + joined + "\n");
     trim2(joined);
-    if (EqualIgnoreCase(AnalyseFilename(joined, kExtensionPart), kJobExtension)) {
-        create_actions_from_script(joined);
+    if (!IsJobScript(joined)) {
+        UnpackNamedArchive(joined, wanted);
+    } else if (!wanted.All()) {
+        Advise("names and --exclude after the options are for archives; a job script "
+               "says EXCLUDE=pattern");
+        ReportOutcome(Outcome::Failed);
     } else {
-        UnpackNamedArchive(joined);
+        create_actions_from_script(joined);
     }
 }
 
@@ -118,7 +181,7 @@ bool RunInDirectory(const CommandLine& line) {
         Advise("cannot enter " + line.directory + ": " + entered.error().Text());
         return false;
     }
-    RunNamedFile({archive});
+    RunNamedFile({archive}, Wanted{line.members, line.excluded});
     return true;
 }
 
@@ -163,9 +226,13 @@ int RunVarkel(int argc, char** argv) {
             Advise(line.usage);
             return static_cast<int>(Outcome::Failed);
         case Course::List:
-            return ListArchive(line.archive);
-        case Course::Test:
-            return TestArchive(line.archive);
+        case Course::Test: {
+            const Wanted wanted{line.members, line.excluded};
+            selection::MemberChoice choice = MakeChoice(wanted);
+            selection::MemberChoice* chosen = wanted.All() ? nullptr : &choice;
+            return line.course == Course::List ? ListArchive(line.archive, chosen)
+                                               : TestArchive(line.archive, chosen);
+        }
         case Course::Directory:
             StartJobRun(argc, argv);
             if (!RunInDirectory(line)) ReportOutcome(Outcome::Failed);
@@ -175,7 +242,7 @@ int RunVarkel(int argc, char** argv) {
             if (line.names.empty()) {
                 RunDefaultScript();
             } else {
-                RunNamedFile(line.names);
+                RunNamedFile(line.names, Wanted{{}, line.excluded});
             }
             break;
     }

@@ -11,6 +11,7 @@
 #include "archive/names.h"
 #include "archive/outcome.h"
 #include "archive/record_decoder.h"
+#include "archive/selection.h"
 #include "compress/bz2_stream.h"
 #include "host/host.h"
 
@@ -115,18 +116,31 @@ std::string ReaderErrorLine(const DecodeProblem& problem, const std::string& pat
     return {};
 }
 
+bool IsChosen(selection::MemberChoice& choice, const DecodedRecord& record) {
+    const fmt::StoredNameParts parts = fmt::SplitStoredName(record.name_field);
+    return choice.Takes(parts.program, parts.exact);
+}
+
+// The names that chose nothing, said on standard error once the archive has
+// been read; whether there were any.
+bool MissedNames(const selection::MemberChoice* choice) {
+    return choice != nullptr && selection::ReportNotFound(*choice);
+}
+
 // What one pass over an archive found.
 struct Pass {
-    std::int64_t files = 0;
+    std::int64_t files = 0;  // records chosen, and their bytes
     std::int64_t bytes = 0;
+    std::int64_t found = 0;  // every record
     std::int32_t counted = 0;  // the header's file count
     std::optional<DecodeProblem> problem;
     bool output_broken = false;  // the reader of the output has gone
 };
 
-// Decodes the archive from its header to its end, handing each record to
-// `each`; nothing when it cannot be opened (said on standard error).
-std::optional<Pass> PassOver(const std::string& path,
+// Decodes the archive from its header to its end, handing each record the
+// choice takes (all without one) to `each`; nothing when it cannot be opened
+// (said on standard error).
+std::optional<Pass> PassOver(const std::string& path, selection::MemberChoice* choice,
                              const std::function<void(const DecodedRecord&)>& each) {
     std::optional<OpenedArchive> archive = Open(path);
     if (!archive) return std::nullopt;
@@ -137,6 +151,8 @@ std::optional<Pass> PassOver(const std::string& path,
         pass.counted = fmt::GetInt32(header.data() + fmt::kFileCountOffset);
         DecodedRecord record;
         while (decoder.Next(record)) {
+            ++pass.found;
+            if (choice != nullptr && !IsChosen(*choice, record)) continue;
             each(record);
             ++pass.files;
             pass.bytes += record.data_size;
@@ -153,8 +169,8 @@ std::optional<Pass> PassOver(const std::string& path,
 
 }  // namespace
 
-int ListArchive(const std::string& path) {
-    const std::optional<Pass> pass = PassOver(path, [](const DecodedRecord& record) {
+int ListArchive(const std::string& path, selection::MemberChoice* choice) {
+    const std::optional<Pass> pass = PassOver(path, choice, [](const DecodedRecord& record) {
         host::Print(SizeColumn(record.data_size) + "  " + ListedName(record.name_field) + "\n");
     });
     if (!pass || pass->output_broken) return kFailed;
@@ -164,16 +180,17 @@ int ListArchive(const std::string& path) {
         return kFailed;
     }
     host::Print(Summary(pass->files, pass->bytes) + "\n");
+    if (MissedNames(choice)) return kFailed;
     return host::OutputFailed() ? kFailed : 0;
 }
 
-int TestArchive(const std::string& path) {
+int TestArchive(const std::string& path, selection::MemberChoice* choice) {
     int problems = 0;
     const auto report = [&](std::int64_t offset, const std::string& what) {
         host::Print("byte " + std::to_string(offset) + ": " + what + "\n");
         ++problems;
     };
-    const std::optional<Pass> pass = PassOver(path, [&](const DecodedRecord& record) {
+    const std::optional<Pass> pass = PassOver(path, choice, [&](const DecodedRecord& record) {
         const fmt::StoredNameParts parts = fmt::SplitStoredName(record.name_field);
         const names::OutputName output = names::MakeOutputName(parts.program, parts.exact);
         if (!output.safe) {
@@ -186,10 +203,10 @@ int TestArchive(const std::string& path) {
     if (!pass || pass->output_broken) return kFailed;
     if (pass->problem) {
         report(pass->problem->offset, pass->problem->detail);
-    } else if (pass->counted != pass->files) {
+    } else if (pass->counted != pass->found) {
         // The writer's own archives can differ: skipped entries, packs after BEGINLIST.
         host::Print("note: the header counts " + std::to_string(pass->counted) + " files, " +
-                    std::to_string(pass->files) + " were found\n");
+                    std::to_string(pass->found) + " were found\n");
     }
     if (problems > 0) {
         host::Print("damaged: " + std::to_string(problems) + " problems\n");
@@ -197,5 +214,6 @@ int TestArchive(const std::string& path) {
         return kFailed;
     }
     host::Print("ok: " + Summary(pass->files, pass->bytes) + "\n");
+    if (MissedNames(choice)) return kFailed;
     return host::OutputFailed() ? kFailed : 0;
 }

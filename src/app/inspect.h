@@ -7,5 +7,11 @@
 
 #include <string>
 
-int ListArchive(const std::string& path);
-int TestArchive(const std::string& path);
+namespace selection {
+class MemberChoice;
+}
+
+// Only the records `choice` takes are listed, or tested name by name, when
+// it is given; a name that chose nothing is reported and makes the status 2.
+int ListArchive(const std::string& path, selection::MemberChoice* choice = nullptr);
+int TestArchive(const std::string& path, selection::MemberChoice* choice = nullptr);

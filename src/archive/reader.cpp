@@ -23,6 +23,7 @@
 #include "archive/names.h"
 #include "archive/outcome.h"
 #include "archive/record_decoder.h"
+#include "archive/selection.h"
 #include "host/host.h"
 #include "paths/path_helpers.h"
 
@@ -37,6 +38,13 @@ struct ArchiveInput {
     std::optional<host::FileIdentity> identity;
     std::int64_t size = 0;
 };
+
+// The records asked for on the command line; null: all of them.
+selection::MemberChoice* chosen_members = nullptr;
+
+bool IsChosen(const fmt::StoredNameParts& name) {
+    return chosen_members == nullptr || chosen_members->Takes(name.program, name.exact);
+}
 
 // Whether reading goes on with the next record.
 enum class Step { Next, Stop };
@@ -198,8 +206,10 @@ Step ReportDamage(UnpackRun& run, std::int64_t record_offset) {
 Step UnpackRecord(UnpackRun& run) {
     DecodedRecord record;
     if (run.decoder.Next(record)) {
-        return ExtractFile(run, fmt::SplitStoredName(record.name_field), record.data_size,
-                           RecordEnd::AsSaid);
+        const fmt::StoredNameParts name = fmt::SplitStoredName(record.name_field);
+        // A record not asked for is passed over without a dot.
+        if (!IsChosen(name)) return PassOver(run);
+        return ExtractFile(run, name, record.data_size, RecordEnd::AsSaid);
     }
     const std::optional<DecodeProblem>& problem = run.decoder.problem();
     if (!problem) return Step::Stop;  // the archive ends exactly after a record
@@ -208,7 +218,9 @@ Step UnpackRecord(UnpackRun& run) {
         // The archive ends inside the name: the file is still made, empty,
         // under the part of the name before the NUL that was read.
         const fmt::StoredNameParts name{fmt::SplitStoredName(record.name_field).program, {}};
-        if (ExtractFile(run, name, 0, RecordEnd::InsideName) == Step::Stop) return Step::Stop;
+        if (IsChosen(name) && ExtractFile(run, name, 0, RecordEnd::InsideName) == Step::Stop) {
+            return Step::Stop;
+        }
     }
     // A read that failed counts as the end: what follows cannot be trusted.
     return ReportTruncated(run);
@@ -260,15 +272,21 @@ void UnpackArchive(const std::string& archive_name, std::optional<ArchiveInput> 
         return;
     }
     ReportHeader(header);
-    if (fmt::GetInt32(header.data() + fmt::kFileCountOffset) < 1) return;
-    UnpackRun run{*archive, decoder, Extractor(std::move(*output), archive->identity)};
-    while (UnpackRecord(run) == Step::Next) {
+    if (fmt::GetInt32(header.data() + fmt::kFileCountOffset) >= 1) {
+        UnpackRun run{*archive, decoder, Extractor(std::move(*output), archive->identity)};
+        while (UnpackRecord(run) == Step::Next) {
+        }
+        EndUnnamedRun(run);
     }
-    EndUnnamedRun(run);
     host::FlushOutput();
+    if (chosen_members != nullptr && selection::ReportNotFound(*chosen_members)) {
+        ReportOutcome(Outcome::Failed);
+    }
 }
 
 }  // namespace
+
+void ChooseMembers(selection::MemberChoice* choice) { chosen_members = choice; }
 
 void unpackfiles(std::string archive_name) { unpack_archive_at(JobPath{archive_name, archive_name}); }
 

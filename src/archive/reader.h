@@ -6,6 +6,15 @@
 #include "archive/job_paths.h"
 #include "host/host.h"
 
+namespace selection {
+class MemberChoice;
+}
+
+// The records that unpacking takes from here on: those `choice` takes, or
+// every record when it is null (as at start). A name that chose nothing is
+// reported when the archive has been read, and fails the run.
+void ChooseMembers(selection::MemberChoice* choice);
+
 // Opens the archive by the name given (relative to the current directory),
 // makes DIR_OUT the current directory and recreates every stored file there.
 void unpackfiles(std::string archive_name);

@@ -10,12 +10,15 @@
 #include "archive/format.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
+#include "archive/selection.h"
 #include "host/host.h"
 #include "paths/path_helpers.h"
 
 namespace {
 
 namespace fmt = archive_format;
+
+selection::ExclusionList walk_exclusions;
 
 // A directory whose listing is being taken up: its host path (ending in
 // '/'), its entries, read whole, and the next one to handle.
@@ -100,10 +103,21 @@ void EnterFile(const std::string& base_directory, const std::string& host_direct
                            static_cast<std::int32_t>(entry.size));
 }
 
+// Whether an entry is left out. Patterns with a separator see its path
+// relative to the directory the walk started in, the first level's.
+bool IsExcluded(const std::vector<Level>& walk, const host::DirEntry& entry) {
+    if (walk_exclusions.Empty()) return false;
+    const std::string& host_directory = walk.back().host_directory;
+    const std::string relative =
+        host_directory.substr(walk.front().host_directory.size()) + entry.name;
+    return walk_exclusions.Excludes(entry.name, relative);
+}
+
 // Handles one entry of the directory on top of the walk; a sub-directory
 // goes on top, to be walked before the rest of this listing.
 void HandleEntry(const std::string& base_directory, std::vector<Level>& walk,
                  const host::DirEntry& entry, bool recurse) {
+    if (IsExcluded(walk, entry)) return;
     const std::string& host_directory = walk.back().host_directory;
     if (entry.error) {
         ReportCannotRead(host::FromHostPath(host_directory + entry.name), *entry.error);
@@ -140,6 +154,10 @@ void add_a_dir(std::string base_directory, std::string directory, bool recurse) 
         HandleEntry(base_directory, walk, entry, recurse);
     }
 }
+
+void ExcludeFromWalks(std::string pattern) { walk_exclusions.Add(std::move(pattern)); }
+
+void ClearWalkExclusions() { walk_exclusions.Clear(); }
 
 void DirAccordingTo(const std::string& base_directory, std::string& path) {
     if (path.size() < base_directory.size()) {

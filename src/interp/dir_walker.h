@@ -11,6 +11,11 @@
 // links to directories) is skipped with a notice. Each listing is read whole
 // and closed before the walk descends, so a tree of any depth costs a few
 // descriptors at a time.
+// Files and directories that match the walk exclusions are left out, and a
+// directory left out is not entered; nothing is printed for them.
 void add_a_dir(std::string base_directory, std::string directory, bool recurse);
+// The job's exclusions (EXCLUDE): a pattern is added, or all are forgotten.
+void ExcludeFromWalks(std::string pattern);
+void ClearWalkExclusions();
 // Removes from the front of `path` what it shares with `base_directory`.
 void DirAccordingTo(const std::string& base_directory, std::string& path);

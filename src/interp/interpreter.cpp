@@ -37,6 +37,7 @@ enum class Keyword {
     Compress,
     Optimize,
     Print,
+    Exclude,
     None,
 };
 
@@ -46,7 +47,7 @@ struct KeywordName {
 };
 
 // In the order they are tried; letter case is ignored.
-constexpr std::array<KeywordName, 15> kKeywords{{
+constexpr std::array<KeywordName, 16> kKeywords{{
     {"BEGINLIST", Keyword::BeginList},
     {"PRESERVE_DIRECTORY_TREE", Keyword::PreserveDirectoryTree},
     {"VERBOSE", Keyword::Verbose},
@@ -62,6 +63,7 @@ constexpr std::array<KeywordName, 15> kKeywords{{
     {"COMPRESS", Keyword::Compress},
     {"OPTIMIZE", Keyword::Optimize},
     {"PRINT", Keyword::Print},
+    {"EXCLUDE", Keyword::Exclude},
 }};
 
 // The keywords' texts alone, in the order they are tried, for advice.
@@ -139,6 +141,17 @@ void RunAddDir(bool recurse) {
     host::Print(recurse ? "\nAdding a Directory complete with it`s Sub-Directories!\n"
                         : "\nAdding a single Directory!\n");
     add_a_dir(DIR_IN, PathWord(2), recurse);
+}
+
+// EXCLUDE=pattern adds to what the directory walks leave out; EXCLUDE=
+// with an empty word forgets every pattern.
+void RunExclude() {
+    const std::string pattern = get_memory(2);
+    if (pattern.empty()) {
+        ClearWalkExclusions();
+    } else {
+        ExcludeFromWalks(pattern);
+    }
 }
 
 void RunChDir() {
@@ -260,6 +273,7 @@ void RunLine(const std::string& line) {
         case Keyword::Compress: RunCompress(); break;
         case Keyword::Optimize: RunOptimize(); break;
         case Keyword::Print: host::Print(get_memory(2) + "\n"); break;
+        case Keyword::Exclude: RunExclude(); break;
         case Keyword::None: AdviseIfMisspelt(get_memory(1)); break;  // free text, comments, misspellings
     }
 }
@@ -284,6 +298,7 @@ void create_actions_from_script(std::string path, bool report_missing_script) {
     actions_point = 0;
     actions_size = 0;
     running_script = path;
+    ClearWalkExclusions();  // every job starts with none
     // Directories the job has not set are taken from where it starts.
     AnchorInputDirectory();
     AnchorOutputDirectory();

@@ -28,7 +28,8 @@ on_path=$(find "$prefix/bin" -mindepth 1 -printf '%f ')
 [ "$on_path" = "varkel " ] || fail "bin holds more than varkel: $on_path"
 gzip -t "$prefix/share/man/man1/varkel.1.gz" || fail "manual page missing or damaged"
 for f in share/doc/varkel/job-language.md share/doc/varkel/examples/script.txt \
-         share/vim/vimfiles/ftdetect/varkel.vim share/vim/vimfiles/syntax/vkjob.vim; do
+         share/vim/vimfiles/ftdetect/varkel.vim share/vim/vimfiles/syntax/vkjob.vim \
+         share/bash-completion/completions/varkel; do
     [ -f "$prefix/$f" ] || fail "$f missing"
 done
 [ ! -e "$prefix/share/doc/varkel/examples/.gitignore" ] || fail ".gitignore installed"

@@ -1,0 +1,1 @@
+printf "just text" > notes.txt

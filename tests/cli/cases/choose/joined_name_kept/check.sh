@@ -1,0 +1,1 @@
+[ "$(cat a.txt)" = abc ] && [ ! -e w.txt ]

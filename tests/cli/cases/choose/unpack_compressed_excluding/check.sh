@@ -1,0 +1,1 @@
+[ "$(cd out && find . -type f | sort | tr '\n' ' ')" = "./docs/a.txt ./src/m.c " ]

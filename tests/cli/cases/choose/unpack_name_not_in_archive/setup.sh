@@ -1,0 +1,1 @@
+bash "$CASE_DIR/../../../fixtures/tree_archive.sh"
