@@ -341,7 +341,8 @@ public:
     Result<File> CreateNewFile(const std::string& name) const;
     // Makes this folder the process's current directory (fchdir).
     Status MakeCurrent() const;
-    // Sets this folder's own permission bits (fchmod) and times (futimens).
+    // Sets this folder's own permission bits and times (through its
+    // descriptor's entry in /proc/self/fd, never by its name).
     Status SetMode(std::uint32_t mode) const;
     Status SetTimes(FileTime mtime) const;
     // Creates the symbolic link `name` here, leading to `target` (symlinkat);

@@ -985,15 +985,20 @@ Status Folder::MakeCurrent() const {
     return {};
 }
 
+// A folder is held by an O_PATH descriptor, which fchmod and futimens do not
+// take: its entry in /proc/self/fd leads to the very directory held, without
+// needing the right to read it.
 Status Folder::SetMode(std::uint32_t mode) const {
-    if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) return LastError("fchmod");
+    const std::string held = "/proc/self/fd/" + std::to_string(fd_);
+    if (chmod(held.c_str(), static_cast<mode_t>(mode)) != 0) return LastError("chmod");
     return {};
 }
 
 Status Folder::SetTimes(FileTime mtime) const {
     struct timespec times[2];
     TimesOf(mtime, times);
-    if (futimens(fd_, times) != 0) return LastError("futimens");
+    const std::string held = "/proc/self/fd/" + std::to_string(fd_);
+    if (utimensat(AT_FDCWD, held.c_str(), times, 0) != 0) return LastError("utimensat");
     return {};
 }
 
