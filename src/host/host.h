@@ -483,6 +483,10 @@ private:
 
 // ---- Console ---------------------------------------------------------------
 
+// A time in local time as "2026-12-11 10:33"; nothing when the system cannot
+// express it.
+std::optional<std::string> LocalMinuteText(std::int64_t seconds);
+
 // Writes to the program's standard output (buffered).
 void Print(std::string_view text);
 // Writes to standard error at once: usage and advice meant for a person.

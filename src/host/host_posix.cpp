@@ -375,6 +375,17 @@ Result<std::string> ReadLink(const HostPath& path) {
     }
 }
 
+std::optional<std::string> LocalMinuteText(std::int64_t seconds) {
+    const auto when = static_cast<time_t>(seconds);
+    if (static_cast<std::int64_t>(when) != seconds) return std::nullopt;
+    struct tm local {};
+    if (localtime_r(&when, &local) == nullptr) return std::nullopt;
+    char text[64];
+    const std::size_t length = strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    if (length == 0) return std::nullopt;
+    return std::string(text, length);
+}
+
 Result<std::string> ResolvedPath(const std::string& path) {
     char* resolved = realpath(ToHostPath(path).c_str(), nullptr);
     if (resolved == nullptr) return LastError("realpath");
