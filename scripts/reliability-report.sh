@@ -183,6 +183,13 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   before, and for a level above a directory not reached yet. Proves: the
   file lands in the directory that was reached (which never left the
   output tree) or is refused ("Could not write"); nothing appears outside.
+- **Hostile attributes** (\`HostileAttributes\`): records with attribute
+  text: a link leading out followed by a file beneath it, a link named like
+  the archive being read, \`mode=7777\`, an \`mtime\` of 10^20, malformed
+  words. Proves: the file beneath the link and the link over the archive are
+  refused ("Could not write", exit status 2), the mode is applied as 1777,
+  the time is left as the unpack made it, malformed words are ignored by the
+  unpack and reported by \`--test\`; nothing outside changes.
 - **Read-only output** (\`ReadOnlyOutput\`): as a normal user, an output tree
   with a folder the user may not write, unpacked twice. Proves: each file
   that cannot be made there is reported ("Could not write", exit status 2),
@@ -195,6 +202,14 @@ fail is kept there as a \`regression-*\` case and replayed on every run.
   Proves: the pack finishes, says "Skipping …" for each entry it cannot
   pack, refuses the 2 GiB file with "File Too Large For Archive" (exit 2)
   and packs the largest storable file whole. Figures: $(figure "special files").
+- **Attribute round trips** (\`AttributeTrips\`): with ATTRIBUTES=ON, a
+  tree with an empty directory, a script of mode 755, links to a file and
+  to a directory, a dangling link, a name with a backslash, sticky and
+  private directories (also sorted by size, so directory records come
+  anywhere), and a copy of /usr/share/doc, plain and compressed. Proves:
+  \`diff -r --no-dereference\` finds no difference and every entry has the
+  same mode and modification time (links included); the same job with
+  ATTRIBUTES off gives the archive it always gave, byte for byte.
 - **Directory walk** (\`DirectoryWalk\`): names holding a backslash
   beside the directory their program form names, a 40-level tree under a
   limit of 16 open files, a tree deeper than PATH_MAX, and directories a

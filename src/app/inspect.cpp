@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "archive/attributes.h"
 #include "archive/format.h"
 #include "archive/names.h"
 #include "archive/outcome.h"
@@ -98,6 +99,18 @@ std::string SizeColumn(std::int64_t size) {
     return column;
 }
 
+// A record that carries attributes, in the layout of a long listing: mode,
+// size, local time, name, and a link's target.
+std::string AttributeLine(const DecodedRecord& record, const fmt::StoredNameParts& parts) {
+    const attributes::Attributes attributes = attributes::Parse(parts.attributes).attributes;
+    std::optional<std::string> time;
+    if (attributes.has_time && attributes.time_fits) time = host::LocalMinuteText(attributes.seconds);
+    std::string line = attributes::ModeText(attributes) + " " + SizeColumn(record.data_size) + " " +
+                       time.value_or("?\?\?\?-?\?-?\? ?\?:?\?") + " " + ListedName(record.name_field);
+    if (attributes.kind == attributes::Kind::Link) line += " -> " + Printable(attributes.link_target);
+    return line + "\n";
+}
+
 std::string Summary(std::int64_t files, std::int64_t bytes) {
     return std::to_string(files) + (files == 1 ? " file, " : " files, ") + std::to_string(bytes) +
            (bytes == 1 ? " byte" : " bytes");
@@ -171,6 +184,11 @@ std::optional<Pass> PassOver(const std::string& path, selection::MemberChoice* c
 
 int ListArchive(const std::string& path, selection::MemberChoice* choice) {
     const std::optional<Pass> pass = PassOver(path, choice, [](const DecodedRecord& record) {
+        const fmt::StoredNameParts parts = fmt::SplitStoredName(record.name_field);
+        if (parts.has_attributes) {
+            host::Print(AttributeLine(record, parts));
+            return;
+        }
         host::Print(SizeColumn(record.data_size) + "  " + ListedName(record.name_field) + "\n");
     });
     if (!pass || pass->output_broken) return kFailed;
@@ -198,6 +216,11 @@ int TestArchive(const std::string& path, selection::MemberChoice* choice) {
         } else if (!output.removed.empty()) {
             host::Print("byte " + std::to_string(record.offset) + ": note: unpacking takes `" +
                         Printable(output.removed) + "' off `" + Printable(parts.program) + "'\n");
+        }
+        if (!parts.has_attributes) return;
+        for (const std::string& word : attributes::Parse(parts.attributes).malformed) {
+            report(record.offset, "attribute `" + Printable(word) + "' of `" +
+                                      Printable(parts.program) + "' cannot be read");
         }
     });
     if (!pass || pass->output_broken) return kFailed;

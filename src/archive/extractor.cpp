@@ -43,16 +43,67 @@ host::Result<host::Folder> MakeBeneath(const host::Folder& base, std::string_vie
 Extractor::Extractor(host::Folder output, std::optional<host::FileIdentity> archive)
     : output_(std::move(output)), archive_(archive) {}
 
-host::Result<host::File> Extractor::Create(const std::string& path) {
+namespace {
+
+// A path split into the directory that holds its last component and that
+// component; an error when the last component names no file.
+struct PathEnd {
+    std::string directory;
+    std::string name;
+};
+
+host::Result<PathEnd> SplitPath(const std::string& path) {
     const std::size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty()) return host::Error{slash == std::string::npos ? ENOENT : EISDIR, "openat"};
-    if (name == "." || name == "..") return host::Error{EISDIR, "openat"};
-    host::Result<const host::Folder*> parent = Directory(directory);
+    PathEnd end{slash == std::string::npos ? "" : path.substr(0, slash),
+                slash == std::string::npos ? path : path.substr(slash + 1)};
+    if (end.name.empty()) return host::Error{slash == std::string::npos ? ENOENT : EISDIR, "openat"};
+    if (end.name == "." || end.name == "..") return host::Error{EISDIR, "openat"};
+    return end;
+}
+
+}  // namespace
+
+host::Result<host::File> Extractor::Create(const std::string& path) {
+    host::Result<PathEnd> end = SplitPath(path);
+    if (!end) return end.error();
+    host::Result<const host::Folder*> parent = Directory(end.value().directory);
     if (!parent) return parent.error();
     if (unpack_file_hook) unpack_file_hook(path);
-    return CreateIn(*parent.value(), name);
+    return CreateIn(*parent.value(), end.value().name);
+}
+
+host::Status Extractor::MakeDirectory(const std::string& path) {
+    host::Result<const host::Folder*> made = Directory(path);
+    if (!made) return made.error();
+    return {};
+}
+
+host::Status Extractor::MakeLink(const std::string& path, const std::string& target) {
+    host::Result<PathEnd> end = SplitPath(path);
+    if (!end) return end.error();
+    host::Result<const host::Folder*> parent = Directory(end.value().directory);
+    if (!parent) return parent.error();
+    if (unpack_file_hook) unpack_file_hook(path);
+    for (int round = 0; round < kCreateRounds; ++round) {
+        host::Status made = parent.value()->MakeLink(target, end.value().name);
+        if (made || made.error().code != EEXIST) return made;
+        if (host::Status vacated = Vacate(*parent.value(), end.value().name); !vacated) {
+            return vacated;
+        }
+    }
+    return host::Error{EEXIST, "symlinkat"};
+}
+
+host::Status Extractor::SetLinkTime(const std::string& path, host::FileTime mtime) {
+    host::Result<PathEnd> end = SplitPath(path);
+    if (!end) return end.error();
+    host::Result<const host::Folder*> parent = Directory(end.value().directory);
+    if (!parent) return parent.error();
+    return parent.value()->SetTimesOf(end.value().name, mtime);
+}
+
+host::Result<host::Folder> Extractor::Reach(const std::string& path) const {
+    return output_.OpenBeneath(path);
 }
 
 host::Result<const host::Folder*> Extractor::Directory(const std::string& path) {
@@ -94,15 +145,20 @@ host::Result<host::File> Extractor::CreateIn(const host::Folder& parent,
     for (int round = 0; round < kCreateRounds; ++round) {
         host::Result<host::File> created = parent.CreateNewFile(name);
         if (created || created.error().code != EEXIST) return created;
-        // The archive being read may lie in the output tree under this very
-        // name: it stays, and the record is not written.
-        auto identity = parent.IdentityOf(name);
-        if (identity && archive_ && identity.value() == *archive_) return created.error();
-        // A directory under the name fails here with EISDIR and stays.
-        const host::Status removed = parent.Remove(name);
-        if (!removed && removed.error().code != ENOENT) return removed.error();
+        if (host::Status vacated = Vacate(parent, name); !vacated) return vacated.error();
     }
     return host::Error{EEXIST, "openat"};
+}
+
+host::Status Extractor::Vacate(const host::Folder& parent, const std::string& name) const {
+    // The archive being read may lie in the output tree under this very
+    // name: it stays, and the record is not written.
+    auto identity = parent.IdentityOf(name);
+    if (identity && archive_ && identity.value() == *archive_) return host::Error{EEXIST, "openat"};
+    // A directory under the name fails here with EISDIR and stays.
+    const host::Status removed = parent.Remove(name);
+    if (!removed && removed.error().code != ENOENT) return removed.error();
+    return {};
 }
 
 void SetUnpackFileHook(std::function<void(const std::string& path)> hook) {

@@ -29,6 +29,19 @@ public:
     // path that the stored-name rule let through ('/' separators, no ".."
     // component). The directories it needs are made.
     host::Result<host::File> Create(const std::string& path);
+    // The directory at `path` below the output directory, made when missing
+    // (with the levels it needs) and kept when it is there.
+    host::Status MakeDirectory(const std::string& path);
+    // A symbolic link at `path` leading to `target`, which is only text here
+    // and never followed. Whatever held the name (a file, a link) is removed
+    // first; a directory stays (EISDIR), and so does the archive being read.
+    host::Status MakeLink(const std::string& path, const std::string& target);
+    // Sets the time of the link made at `path`, without following it.
+    host::Status SetLinkTime(const std::string& path, host::FileTime mtime);
+    // The directory at `path` reached afresh from the output directory, one
+    // component at a time and never through a link, for setting its own
+    // attributes once everything below it is written.
+    host::Result<host::Folder> Reach(const std::string& path) const;
 
 private:
     struct HeldDirectory {
@@ -40,6 +53,9 @@ private:
     const HeldDirectory* Held(std::string_view path) const;
     const host::Folder* Hold(std::string path, host::Folder folder);
     host::Result<host::File> CreateIn(const host::Folder& parent, const std::string& name) const;
+    // Makes room for a new entry `name` in `parent`: what holds it is removed
+    // unless it is a directory or the archive being read.
+    host::Status Vacate(const host::Folder& parent, const std::string& name) const;
 
     host::Folder output_;
     std::optional<host::FileIdentity> archive_;

@@ -44,6 +44,10 @@ inline constexpr std::size_t kRecordHeaderSize = 8;
 // next NUL or the end of the field. Both forms have the same length and
 // differ only where the exact name has a '/'. The record's name length counts
 // the whole field.
+//
+// An entry packed with its attributes (ATTRIBUTES=ON) always has the exact
+// form, followed by one more NUL and its attribute text (archive/attributes.h).
+// A directory's program form and exact form both end in their separator.
 inline constexpr char kNameExtensionSeparator = '\0';
 // Longest program form (the part before the NUL) the writer stores.
 inline constexpr std::int32_t kMaxNameLength = 4096;
@@ -76,18 +80,33 @@ inline std::string StoredNameFor(std::string program_name, std::string_view exac
 }
 
 // A name field split into its parts; `exact` is empty when the name has no
-// exact form (no NUL, or nothing after it).
+// exact form (no NUL, or nothing after it). `has_attributes` tells whether a
+// NUL follows the exact form; `attributes` is the text after it.
 struct StoredNameParts {
     std::string_view program;
     std::string_view exact;
+    std::string_view attributes = {};
+    bool has_attributes = false;
 };
 
 inline StoredNameParts SplitStoredName(std::string_view field) {
     const std::size_t separator = field.find(kNameExtensionSeparator);
     if (separator == std::string_view::npos) return {field, {}};
     std::string_view exact = field.substr(separator + 1);
-    exact = exact.substr(0, exact.find(kNameExtensionSeparator));  // ends at the next NUL
-    return {field.substr(0, separator), exact};
+    const std::size_t exact_end = exact.find(kNameExtensionSeparator);  // ends at the next NUL
+    if (exact_end == std::string_view::npos) return {field.substr(0, separator), exact};
+    std::string_view attributes = exact.substr(exact_end + 1);
+    attributes = attributes.substr(0, attributes.find(kNameExtensionSeparator));
+    return {field.substr(0, separator), exact.substr(0, exact_end), attributes, true};
+}
+
+// A name field that carries attribute text after its exact form.
+inline std::string WithAttributes(std::string_view program_name, std::string_view exact_name,
+                                  std::string_view attribute_text) {
+    std::string field = WithExactName(program_name, exact_name);
+    field += kNameExtensionSeparator;
+    field += attribute_text;
+    return field;
 }
 
 // Whether an exact name is the program form with each of its '/' made '\':

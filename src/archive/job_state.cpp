@@ -18,6 +18,7 @@ std::string DIR_OUT;
 std::string INIT_DIR;
 bool compression = false;
 bool preserve_directory_tree = true;
+bool store_attributes = false;
 std::int32_t refresh_draw = 10;
 std::int32_t dot_draw = 0;
 
@@ -265,6 +266,7 @@ void ResetJobState() {
     INIT_DIR.clear();
     compression = false;
     preserve_directory_tree = true;
+    store_attributes = false;
     refresh_draw = 10;
     dot_draw = 0;
 }

@@ -107,6 +107,9 @@ extern std::string DIR_OUT;  // where archives are written and unpacked
 extern std::string INIT_DIR; // the program's start directory (the tool's home)
 extern bool compression;
 extern bool preserve_directory_tree;
+// ATTRIBUTES=ON: entries added from now on are packed with their Linux
+// attributes (archive/attributes.h); directories and links become entries.
+extern bool store_attributes;
 extern std::int32_t refresh_draw;  // a progress dot every this many files
 extern std::int32_t dot_draw;      // files since the last dot, across packs
 

@@ -84,7 +84,10 @@ Storable MakeStorable(std::string_view field) {
                       std::string(parts.program.substr(cut))};
     if (fmt::ExactNameMatches(parts.program, parts.exact)) {
         const std::string_view exact_rest = parts.exact.substr(cut);
-        if (HoldsBackslash(exact_rest)) {
+        if (parts.has_attributes) {
+            // Attribute text needs the exact form before it, whatever it holds.
+            storable.field = fmt::WithAttributes(storable.field, exact_rest, parts.attributes);
+        } else if (HoldsBackslash(exact_rest)) {
             storable.field = fmt::WithExactName(storable.field, exact_rest);
         }
     }

@@ -15,7 +15,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "archive/attributes.h"
 #include "archive/extractor.h"
 #include "archive/format.h"
 #include "archive/job_paths.h"
@@ -54,14 +56,23 @@ enum class Step { Next, Stop };
 // of zeros (eight bytes make such a record) cannot flood the output.
 constexpr int kUnnamedShownInARow = 100;
 
-// One unpack under way: the archive it reads, where its files go, and the
-// run of records without a name that it is in.
+// A directory whose own mode and time are set once the unpack is done, so
+// that writing the entries below it does not change them again.
+struct DirectoryAttributes {
+    std::string path;
+    attributes::Attributes attributes;
+};
+
+// One unpack under way: the archive it reads, where its files go, the run
+// of records without a name that it is in, and the directories whose
+// attributes wait for its end.
 struct UnpackRun {
     ArchiveInput& archive;
     RecordDecoder& decoder;  // the same decoder that listing and testing use
     Extractor extractor;
     int unnamed_in_a_row = 0;
     long long unnamed_not_shown = 0;
+    std::vector<DirectoryAttributes> directories = {};
 };
 
 void ReportError(const std::string& what, const std::string& subject) {
@@ -138,6 +149,40 @@ void ReportHeader(const fmt::HeaderBytes& header) {
     host::Print("\n");
 }
 
+// ---- Attributes ------------------------------------------------------------------
+
+host::FileTime TimeOf(const attributes::Attributes& attributes) {
+    return host::FileTime{attributes.seconds, attributes.nanoseconds};
+}
+
+bool HasTime(const attributes::Attributes& attributes) {
+    return attributes.has_time && attributes.time_fits;
+}
+
+// Only the bits an archive may carry are applied, whatever its text says. A
+// mode or a time that the file system refuses (a time it cannot hold) leaves
+// the file as it is: its data is all there.
+template <typename Target>
+void ApplyAttributes(Target& target, const attributes::Attributes& attributes) {
+    if (attributes.has_mode) (void)target.SetMode(attributes.mode & attributes::kModeBits);
+    if (HasTime(attributes)) (void)target.SetTimes(TimeOf(attributes));
+}
+
+// Sets each directory's own mode and time, the deepest and latest first,
+// reaching each afresh from the output directory.
+void ApplyDirectoryAttributes(UnpackRun& run) {
+    for (auto it = run.directories.rbegin(); it != run.directories.rend(); ++it) {
+        host::Result<host::Folder> folder = run.extractor.Reach(it->path);
+        if (folder) ApplyAttributes(folder.value(), it->attributes);
+    }
+}
+
+// The path of a directory record without its final separator.
+std::string DirectoryPath(std::string path) {
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path;
+}
+
 // ---- Records ---------------------------------------------------------------------
 
 // How a record's data ends: as its header says, or cut short by the end of
@@ -148,7 +193,7 @@ enum class RecordEnd { AsSaid, InsideName };
 // position in the archive is unknown, so reading stops. A file that was not
 // completed stays as it is and is reported as partial.
 Step WriteData(UnpackRun& run, host::File& output, const std::string& stored_name,
-               std::int32_t data_size, RecordEnd end) {
+               std::int32_t data_size, RecordEnd end, const attributes::Attributes* attributes) {
     auto copied = end == RecordEnd::AsSaid ? run.decoder.CopyData(output)
                                            : host::Result<std::int64_t>(std::int64_t{0});
     if (!copied) {
@@ -156,6 +201,7 @@ Step WriteData(UnpackRun& run, host::File& output, const std::string& stored_nam
         ReportPartial(stored_name);
         return Step::Stop;
     }
+    if (attributes) ApplyAttributes(output, *attributes);
     const bool closed = output.Close().ok();
     if (!closed) ReportCannotWrite(stored_name);
     host::Print(".");
@@ -169,9 +215,47 @@ Step WriteData(UnpackRun& run, host::File& output, const std::string& stored_nam
     return Step::Next;
 }
 
+// A directory record: the directory is made (or kept), its attributes set
+// at the end of the unpack.
+host::Status MakeDirectoryRecord(UnpackRun& run, const std::string& path,
+                                 const attributes::Attributes& attributes) {
+    const std::string directory = DirectoryPath(path);
+    if (directory.empty()) return host::Error{EEXIST, "mkdirat"};
+    if (host::Status made = run.extractor.MakeDirectory(directory); !made) return made;
+    run.directories.push_back({directory, attributes});
+    return {};
+}
+
+// A link record: the link is made (replacing a file or link of its name)
+// and its own time set; its target is text, never followed here.
+host::Status MakeLinkRecord(UnpackRun& run, const std::string& path,
+                            const attributes::Attributes& attributes) {
+    if (attributes.link_target.empty()) return host::Error{ENOENT, "symlinkat"};
+    if (host::Status made = run.extractor.MakeLink(path, attributes.link_target); !made) return made;
+    if (HasTime(attributes)) (void)run.extractor.SetLinkTime(path, TimeOf(attributes));
+    return {};
+}
+
+// A record of a directory or a link: no data of its own to write, a dot
+// like a file.
+Step ExtractWithoutData(UnpackRun& run, const std::string& stored_name, const std::string& path,
+                        const attributes::Attributes& attributes) {
+    const host::Status made = attributes.kind == attributes::Kind::Directory
+                                  ? MakeDirectoryRecord(run, path, attributes)
+                                  : MakeLinkRecord(run, path, attributes);
+    if (!made) {
+        ReportNotWritten(run, stored_name);
+        return PassOver(run);
+    }
+    host::Print(".");
+    host::FlushProgress();
+    return PassOver(run);
+}
+
 // Recreates one record's file. Every line about it shows the part of the
 // stored name before the NUL; the file is created under the exact name when
-// the record holds one.
+// the record holds one. Attribute text that cannot be read is ignored here
+// (--test reports it).
 Step ExtractFile(UnpackRun& run, const fmt::StoredNameParts& name,
                  std::int32_t data_size, RecordEnd end) {
     const std::string stored_name(name.program);
@@ -186,6 +270,11 @@ Step ExtractFile(UnpackRun& run, const fmt::StoredNameParts& name,
     if (!output_name.removed.empty()) {
         host::Print("\nRemoving leading `" + output_name.removed + "' from `" + stored_name + "`\n");
     }
+    std::optional<attributes::Attributes> attributes;
+    if (name.has_attributes) attributes = attributes::Parse(name.attributes).attributes;
+    if (attributes && attributes->kind != attributes::Kind::File && end == RecordEnd::AsSaid) {
+        return ExtractWithoutData(run, stored_name, output_name.path, *attributes);
+    }
     // An empty name names no file: nothing to try.
     host::Result<host::File> output = output_name.path.empty()
                                           ? host::Result<host::File>(host::Error{ENOENT, "openat"})
@@ -194,7 +283,8 @@ Step ExtractFile(UnpackRun& run, const fmt::StoredNameParts& name,
         ReportNotWritten(run, stored_name);
         return PassOver(run);
     }
-    return WriteData(run, output.value(), stored_name, data_size, end);
+    return WriteData(run, output.value(), stored_name, data_size, end,
+                     attributes ? &*attributes : nullptr);
 }
 
 Step ReportDamage(UnpackRun& run, std::int64_t record_offset) {
@@ -277,6 +367,7 @@ void UnpackArchive(const std::string& archive_name, std::optional<ArchiveInput> 
         while (UnpackRecord(run) == Step::Next) {
         }
         EndUnnamedRun(run);
+        ApplyDirectoryAttributes(run);
     }
     host::FlushOutput();
     if (chosen_members != nullptr && selection::ReportNotFound(*chosen_members)) {

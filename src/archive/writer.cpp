@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/attributes.h"
 #include "archive/format.h"
 #include "archive/job_state.h"
 #include "archive/names.h"
@@ -425,6 +426,55 @@ host::Status MakeStorableName(ArchiveOutput& archive, const std::string& source,
     return {};
 }
 
+// ---- Entries packed with their attributes ------------------------------------------
+
+attributes::Attributes AttributesOf(attributes::Kind kind, std::uint32_t mode, host::FileTime mtime) {
+    attributes::Attributes made;
+    made.kind = kind;
+    made.mode = mode & attributes::kModeBits;
+    made.seconds = mtime.seconds;
+    made.nanoseconds = mtime.nanoseconds;
+    return made;
+}
+
+// Completes a name field that asks for attributes with their text; false
+// when the whole no longer fits the archive, which is reported here.
+host::Status AddAttributeText(ArchiveOutput& archive, const std::string& source,
+                              const attributes::Attributes& attributes, std::string& field,
+                              bool& fits) {
+    field += attributes::Format(attributes);
+    fits = names::FitsArchive(field);
+    if (fits) return {};
+    return ReportError(archive, Outcome::Failed, "Name Too Long For Archive",
+                       host::FromHostPath(source));
+}
+
+// A directory or a symbolic link (never followed): a record of no data whose
+// name carries what it is, its mode, its time and a link's target.
+host::Status PackWithoutData(ArchiveOutput& archive, const std::string& source,
+                             const host::LinkInfo& info, std::string field) {
+    attributes::Attributes made = AttributesOf(
+        info.is_link ? attributes::Kind::Link : attributes::Kind::Directory, info.mode, info.mtime);
+    if (info.is_link) {
+        auto target = host::ReadLink(host::HostPath{source});
+        if (!target) {
+            return ReportError(archive, Outcome::Failed, "Cannot Open File",
+                               host::FromHostPath(source), target.error().Text());
+        }
+        made.link_target = std::move(target.value());
+    }
+    bool fits = false;
+    if (host::Status added = AddAttributeText(archive, source, made, field, fits); !added || !fits) {
+        return added;
+    }
+    const auto header = fmt::EncodeRecordHeader({0, static_cast<std::int32_t>(field.size())});
+    archive.sink.BeginEntry();
+    if (host::Status written = archive.sink.Append({header.data(), header.size()}); !written) {
+        return written;
+    }
+    return archive.sink.Append(field);
+}
+
 // Packs one entry. A source that is left out is reported here and is no
 // failure of the archive; the result fails only when the archive cannot be
 // written any further.
@@ -435,11 +485,40 @@ host::Status PackEntry(ArchiveOutput& archive, SourceOpening& opening, const std
         return named;
     }
     if (!stored_name) return {};
+    const bool with_attributes = fmt::SplitStoredName(*stored_name).has_attributes;
+    if (with_attributes) {
+        // What the name itself is now: a link is stored as the link.
+        auto look = host::ExamineName(host::HostPath{source});
+        if (!look) {
+            return ReportError(archive, Outcome::Failed, "Cannot Open File",
+                               host::FromHostPath(source));
+        }
+        if (look.value().is_link || look.value().kind == host::EntryKind::Directory) {
+            return PackWithoutData(archive, source, look.value(), std::move(*stored_name));
+        }
+    }
     std::optional<MeasuredSource> measured;
     if (host::Status checked = MeasureSource(archive, opening, source, measured); !checked) {
         return checked;
     }
     if (!measured) return {};
+    if (with_attributes) {
+        // The mode and time of the very file whose bytes are packed.
+        auto info = measured->file.Info();
+        bool fits = info.ok();
+        if (fits) {
+            const attributes::Attributes made =
+                AttributesOf(attributes::Kind::File, info.value().mode, info.value().mtime);
+            if (host::Status added = AddAttributeText(archive, source, made, *stored_name, fits);
+                !added) {
+                return added;
+            }
+        }
+        if (!fits) {
+            archive.opener.Retire(std::move(measured->file));
+            return {};
+        }
+    }
     if (pack_source_hook) pack_source_hook(source);
     host::Status written = WriteRecord(archive, *measured, source, *stored_name);
     archive.opener.Retire(std::move(measured->file));

@@ -135,7 +135,25 @@ struct DirEntry {
     // Set when the entry could not be examined (kind is then Other): in a
     // directory that may be read but not searched, say.
     std::optional<Error> error;
+    bool is_link = false;  // the name itself is a symbolic link (kind: what it leads to)
 };
+
+// A modification time: seconds and nanoseconds since the epoch.
+struct FileTime {
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+};
+
+// What lstat tells about a name, the name itself and never a link's target.
+struct LinkInfo {
+    bool is_link = false;
+    EntryKind kind = EntryKind::Other;  // of the name itself (a link is Other)
+    std::uint32_t mode = 0;             // the permission bits (07777)
+    FileTime mtime;
+};
+Result<LinkInfo> ExamineName(const HostPath& path);
+// The target of the symbolic link `path`, as it is written in the link.
+Result<std::string> ReadLink(const HostPath& path);
 
 // What lies under a name: nothing, a file of some kind, or a symbolic link
 // (then `kind` tells what the link leads to; Other when it leads nowhere).
@@ -172,6 +190,8 @@ struct FileInfo {
     EntryKind kind = EntryKind::Other;  // an open file is never a link: it is what it points to
     std::int64_t size = 0;              // bytes; 0 for anything but a regular file
     FileIdentity identity;
+    std::uint32_t mode = 0;  // the permission bits (07777)
+    FileTime mtime;
 };
 
 // An open file, closed when the object goes away.
@@ -242,6 +262,10 @@ public:
     Status Truncate(std::int64_t size);
     // Moves the file position to `offset` from the start (lseek).
     Status SeekTo(std::int64_t offset);
+    // Sets the permission bits (fchmod) and the access and modification
+    // times (futimens, both to `mtime`).
+    Status SetMode(std::uint32_t mode);
+    Status SetTimes(FileTime mtime);
     Status Close();
 
 private:
@@ -317,6 +341,16 @@ public:
     Result<File> CreateNewFile(const std::string& name) const;
     // Makes this folder the process's current directory (fchdir).
     Status MakeCurrent() const;
+    // Sets this folder's own permission bits and times (through its
+    // descriptor's entry in /proc/self/fd, never by its name).
+    Status SetMode(std::uint32_t mode) const;
+    Status SetTimes(FileTime mtime) const;
+    // Creates the symbolic link `name` here, leading to `target` (symlinkat);
+    // EEXIST when anything holds the name.
+    Status MakeLink(const std::string& target, const std::string& name) const;
+    // Sets the times of `name` here without following it when it is a link
+    // (utimensat with AT_SYMLINK_NOFOLLOW).
+    Status SetTimesOf(const std::string& name, FileTime mtime) const;
     // The same folder on a descriptor of its own.
     Result<Folder> Duplicate() const;
     // The folder for private temporary files: $TMPDIR, else /tmp.
@@ -448,6 +482,10 @@ private:
 };
 
 // ---- Console ---------------------------------------------------------------
+
+// A time in local time as "2026-12-11 10:33"; nothing when the system cannot
+// express it.
+std::optional<std::string> LocalMinuteText(std::int64_t seconds);
 
 // Writes to the program's standard output (buffered).
 void Print(std::string_view text);

@@ -63,7 +63,8 @@ DirEntry DescribeEntry(int directory_fd, std::string name) {
         entry.error = LastError("fstatat");
         return entry;
     }
-    if (S_ISLNK(info.st_mode)) {
+    entry.is_link = S_ISLNK(info.st_mode);
+    if (entry.is_link) {
         if (fstatat(directory_fd, entry.name.c_str(), &info, 0) != 0) {
             if (!LeadsNowhere(errno)) entry.error = LastError("fstatat");
             return entry;
@@ -338,6 +339,53 @@ Result<PathInfo> Examine(const std::string& path) {
     return result;
 }
 
+namespace {
+
+FileTime ModificationTime(const struct stat& info) {
+    return FileTime{static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                    static_cast<std::uint32_t>(info.st_mtim.tv_nsec)};
+}
+
+// Both times of a file set to one modification time, for futimens and utimensat.
+void TimesOf(FileTime mtime, struct timespec (&times)[2]) {
+    times[0].tv_sec = static_cast<time_t>(mtime.seconds);
+    times[0].tv_nsec = static_cast<long>(mtime.nanoseconds);
+    times[1] = times[0];
+}
+
+}  // namespace
+
+Result<LinkInfo> ExamineName(const HostPath& path) {
+    struct stat info {};
+    if (lstat(path.text.c_str(), &info) != 0) return LastError("lstat");
+    return LinkInfo{S_ISLNK(info.st_mode), KindOf(info.st_mode),
+                    static_cast<std::uint32_t>(info.st_mode & 07777), ModificationTime(info)};
+}
+
+Result<std::string> ReadLink(const HostPath& path) {
+    std::string target(PATH_MAX, '\0');
+    for (;;) {
+        const ssize_t length = readlink(path.text.c_str(), target.data(), target.size());
+        if (length < 0) return LastError("readlink");
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            return target;
+        }
+        target.resize(target.size() * 2);  // it may have been cut: try with more room
+    }
+}
+
+std::optional<std::string> LocalMinuteText(std::int64_t seconds) {
+    const auto when = static_cast<time_t>(seconds);
+    if (static_cast<std::int64_t>(when) != seconds) return std::nullopt;
+    struct tm local {};
+    if (localtime_r(&when, &local) == nullptr) return std::nullopt;
+    char text[64];
+    const std::size_t length = strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    if (length == 0) return std::nullopt;
+    return std::string(text, length);
+}
+
 Result<std::string> ResolvedPath(const std::string& path) {
     char* resolved = realpath(ToHostPath(path).c_str(), nullptr);
     if (resolved == nullptr) return LastError("realpath");
@@ -554,6 +602,8 @@ Result<FileInfo> File::Info() const {
     result.kind = KindOf(info.st_mode);
     if (result.kind == EntryKind::RegularFile) result.size = static_cast<std::int64_t>(info.st_size);
     result.identity = FileIdentity{info.st_dev, info.st_ino};
+    result.mode = static_cast<std::uint32_t>(info.st_mode & 07777);
+    result.mtime = ModificationTime(info);
     return result;
 }
 
@@ -686,6 +736,18 @@ Status File::Truncate(std::int64_t size) {
     if (RetryOnInterrupt([&] { return ftruncate(fd_, static_cast<off_t>(size)); }) != 0) {
         return LastError("ftruncate");
     }
+    return {};
+}
+
+Status File::SetMode(std::uint32_t mode) {
+    if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) return LastError("fchmod");
+    return {};
+}
+
+Status File::SetTimes(FileTime mtime) {
+    struct timespec times[2];
+    TimesOf(mtime, times);
+    if (futimens(fd_, times) != 0) return LastError("futimens");
     return {};
 }
 
@@ -931,6 +993,37 @@ Result<File> Folder::CreateNewFile(const std::string& name) const {
 
 Status Folder::MakeCurrent() const {
     if (fchdir(fd_) != 0) return LastError("fchdir");
+    return {};
+}
+
+// A folder is held by an O_PATH descriptor, which fchmod and futimens do not
+// take: its entry in /proc/self/fd leads to the very directory held, without
+// needing the right to read it.
+Status Folder::SetMode(std::uint32_t mode) const {
+    const std::string held = "/proc/self/fd/" + std::to_string(fd_);
+    if (chmod(held.c_str(), static_cast<mode_t>(mode)) != 0) return LastError("chmod");
+    return {};
+}
+
+Status Folder::SetTimes(FileTime mtime) const {
+    struct timespec times[2];
+    TimesOf(mtime, times);
+    const std::string held = "/proc/self/fd/" + std::to_string(fd_);
+    if (utimensat(AT_FDCWD, held.c_str(), times, 0) != 0) return LastError("utimensat");
+    return {};
+}
+
+Status Folder::MakeLink(const std::string& target, const std::string& name) const {
+    if (symlinkat(target.c_str(), fd_, name.c_str()) != 0) return LastError("symlinkat");
+    return {};
+}
+
+Status Folder::SetTimesOf(const std::string& name, FileTime mtime) const {
+    struct timespec times[2];
+    TimesOf(mtime, times);
+    if (utimensat(fd_, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        return LastError("utimensat");
+    }
     return {};
 }
 

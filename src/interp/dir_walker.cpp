@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/attributes.h"
 #include "archive/format.h"
 #include "archive/job_state.h"
 #include "archive/outcome.h"
@@ -98,8 +99,16 @@ void EnterFile(const std::string& base_directory, const std::string& host_direct
         ReportOutcome(Outcome::Failed);
         return;
     }
-    system_add_listed_file(host_directory, entry.name,
-                           StoredNameStart(base_directory, host_directory, entry.name),
+    const std::size_t stored_from = StoredNameStart(base_directory, host_directory, entry.name);
+    if (store_attributes) {
+        const std::string source = host_directory + entry.name;
+        system_add_file(source,
+                        attributes::RequestField(std::string_view(source).substr(stored_from),
+                                                 attributes::Kind::File),
+                        static_cast<std::int32_t>(entry.size));
+        return;
+    }
+    system_add_listed_file(host_directory, entry.name, stored_from,
                            static_cast<std::int32_t>(entry.size));
 }
 
@@ -113,6 +122,17 @@ bool IsExcluded(const std::vector<Level>& walk, const host::DirEntry& entry) {
     return walk_exclusions.Excludes(entry.name, relative);
 }
 
+// With ATTRIBUTES on, a directory or a link becomes an entry of its own, of
+// no data; its stored name carries the request for attributes, which the
+// writer fills in as it packs it.
+void EnterWithAttributes(const std::string& base_directory, const std::string& host_directory,
+                         const std::string& name, attributes::Kind kind) {
+    const std::string source = host_directory + name;
+    const std::size_t stored_from = StoredNameStart(base_directory, host_directory, name);
+    system_add_file(source, attributes::RequestField(std::string_view(source).substr(stored_from), kind),
+                    0);
+}
+
 // Handles one entry of the directory on top of the walk; a sub-directory
 // goes on top, to be walked before the rest of this listing.
 void HandleEntry(const std::string& base_directory, std::vector<Level>& walk,
@@ -123,9 +143,19 @@ void HandleEntry(const std::string& base_directory, std::vector<Level>& walk,
         ReportCannotRead(host::FromHostPath(host_directory + entry.name), *entry.error);
         return;
     }
+    if (store_attributes && entry.is_link) {
+        EnterWithAttributes(base_directory, host_directory, entry.name, attributes::Kind::Link);
+        return;
+    }
     switch (entry.kind) {
         case host::EntryKind::Directory:
-            if (recurse) EnterDirectory(walk, host_directory + entry.name + '/');
+            if (!recurse) break;
+            // With the tree flattened there is no place for a directory's record.
+            if (store_attributes && preserve_directory_tree) {
+                EnterWithAttributes(base_directory, host_directory, entry.name,
+                                    attributes::Kind::Directory);
+            }
+            EnterDirectory(walk, host_directory + entry.name + '/');
             break;
         case host::EntryKind::RegularFile:
             EnterFile(base_directory, host_directory, entry);

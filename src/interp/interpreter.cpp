@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "archive/attributes.h"
 #include "archive/format.h"
 #include "archive/job_paths.h"
 #include "archive/job_state.h"
@@ -24,6 +25,7 @@ namespace {
 enum class Keyword {
     BeginList,
     PreserveDirectoryTree,
+    Attributes,
     Verbose,
     Silent,
     AddFile,
@@ -50,6 +52,7 @@ struct KeywordName {
 constexpr std::array<KeywordName, 16> kKeywords{{
     {"BEGINLIST", Keyword::BeginList},
     {"PRESERVE_DIRECTORY_TREE", Keyword::PreserveDirectoryTree},
+    {"ATTRIBUTES", Keyword::Attributes},
     {"VERBOSE", Keyword::Verbose},
     {"SILENT", Keyword::Silent},
     {"ADDFILE", Keyword::AddFile},
@@ -121,9 +124,31 @@ void RunPreserveDirectoryTree() {
     }
 }
 
+void RunAttributes() {
+    const std::string value = get_memory(2);
+    if (auto on = OnOff(value)) {
+        store_attributes = *on;
+    } else {
+        Fail("Error in script , ATTRIBUTES has incorrect value (" + value + "\n");
+    }
+}
+
+// ADDFILE with ATTRIBUTES on: a link is stored as the link, never followed;
+// the writer takes each file's attributes as it packs it.
+bool AddLinkWithAttributes(const std::string& source, const std::string& stored_name) {
+    const host::HostPath host_source{host::ToHostPath(source)};
+    auto info = host::ExamineName(host_source);
+    if (!info || !info.value().is_link) return false;
+    system_add_file(host_source.text,
+                    attributes::RequestField(host::ToHostPath(stored_name), attributes::Kind::Link),
+                    0);
+    return true;
+}
+
 void RunAddFile() {
     const std::string source = PathWord(2);
     const std::string stored_name = PathWord(3);
+    if (store_attributes && AddLinkWithAttributes(source, stored_name)) return;
     auto file = host::File::OpenForReading(source);
     auto size = file ? file.value().Size() : host::Result<std::int64_t>(file.error());
     if (!size) {
@@ -132,7 +157,10 @@ void RunAddFile() {
         Fail("\n Error : File Too Large For Archive " + source + "! \n");
     } else {
         // Listed in host form; a backslash typed here was a separator.
-        system_add_file(host::ToHostPath(source), stored_name,
+        system_add_file(host::ToHostPath(source),
+                        store_attributes ? attributes::RequestField(host::ToHostPath(stored_name),
+                                                                    attributes::Kind::File)
+                                         : stored_name,
                         static_cast<std::int32_t>(size.value()));
     }
 }
@@ -260,6 +288,7 @@ void RunLine(const std::string& line) {
     switch (ParseKeyword(get_memory(1))) {
         case Keyword::BeginList: actions_point = actions_size = 0; break;
         case Keyword::PreserveDirectoryTree: RunPreserveDirectoryTree(); break;
+        case Keyword::Attributes: RunAttributes(); break;
         case Keyword::Verbose: (void)host::AttachOutput(); break;
         case Keyword::Silent: (void)host::DetachOutput(); break;
         case Keyword::AddFile: RunAddFile(); break;

@@ -65,10 +65,27 @@ for pair in '..\x|../x' '..\x|..\x' 's\..\..\x|s/../..\x' '\\a\b|//a\b' 'C:\..\x
         seed "reader/hostile-$n"
 done
 
+# Attribute text after the exact form (program form, NUL, exact form, NUL, text).
+attr_record() {
+    le32 "${#4}"; le32 $(( ${#1} + 1 + ${#2} + 1 + ${#3} )); printf '%s\0%s\0%s%s' "$1" "$2" "$3" "$4"
+}
+{ header 5; attr_record 'd\' 'd/' 'mode=750 mtime=1733900000.123456789 type=dir' ''
+  attr_record 'd\run.sh' 'd/run.sh' 'mode=755 mtime=1733900000.5' 'echo'
+  attr_record 'd\l' 'd/l' 'mode=777 mtime=1 type=link link=run.sh' ''
+  attr_record 'd\a\b' 'd/a\b' 'mode=644 mtime=-1.5 owner=x' 'x'
+  attr_record 'd\s' 'd/s' 'mode=777 mtime=1 type=link link=a\sb\\c\n' ''; } |
+    seed reader/valid-attributes
+{ header 2; attr_record 'l' 'l' 'mode=777 mtime=1 type=link link=../..' ''
+  attr_record 'l\f' 'l/f' 'mode=644 mtime=1' 'under a link'; } | seed reader/hostile-file-under-link
+{ header 1; attr_record 'archive.vk' 'archive.vk' 'type=link link=x' ''; } |
+    seed reader/hostile-link-named-like-archive
+{ header 2; attr_record 'f' 'f' 'mode=7777 mtime=100000000000000000000' 'x'
+  attr_record 'g' 'g' 'mode=9 mtime=x.y type=odd link=\q junk =' 'y'; } |
+    seed reader/bad-attribute-values
 
 # ---- decoder: the reader's archives, decoded in memory ----
 mkdir -p decoder
-for name in valid-one-file valid-tree valid-exact-names valid-fewer-records-than-counted \
+for name in valid-one-file valid-tree valid-exact-names valid-attributes valid-fewer-records-than-counted \
     bad-cut-data bad-cut-name bad-exact-name-mismatch bad-negative-data-size; do
     cp "reader/$name" "decoder/$name"
 done

@@ -24,7 +24,7 @@ if(VARKEL_RELIABILITY_SOURCES AND TARGET varkel)
   endif()
   # The heavy ones move gigabytes or hundreds of thousands of files: each
   # runs alone, since two of them at once only fight over the disk.
-  set(VARKEL_HEAVY_RELIABILITY "Load.*:RealTrees.*:ByteFlips.*:UnusualEntries.*")
+  set(VARKEL_HEAVY_RELIABILITY "Load.*:RealTrees.*:ByteFlips.*:UnusualEntries.*:AttributeTrips.*")
   gtest_discover_tests(varkel_reliability
     TEST_PREFIX reliability/
     TEST_FILTER "-${VARKEL_HEAVY_RELIABILITY}"

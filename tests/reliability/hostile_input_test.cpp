@@ -388,4 +388,101 @@ TEST(ReadOnlyOutput, FilesThatCannotBeMadeAreEachReported) {
     }
 }
 
+// ---- Attribute text -------------------------------------------------------------------
+
+namespace {
+
+std::string WithAttributes(const std::string& program, const std::string& exact,
+                           const std::string& text) {
+    return program + std::string(1, '\0') + exact + std::string(1, '\0') + text;
+}
+
+}  // namespace
+
+// Records with attribute text that try to reach outside, to replace the
+// archive, or to set what must not be set. Each has its expected result,
+// and nothing outside the output directory changes.
+TEST(HostileAttributes, EachRecordHasItsExpectedResult) {
+    struct Case {
+        const char* label;
+        std::string records;  // after the header
+        int records_count;
+        int exit_code;
+        std::function<void(const std::string& out, const Ended& ended)> check;
+    };
+    const std::string file_text = "mode=644 mtime=1000000000.5";
+    const std::vector<Case> cases = {
+        {"a link record, then a file beneath it",
+         Record(WithAttributes("lnk", "lnk", "mode=777 mtime=1 type=link link=../../.."), "") +
+             Record(WithAttributes("lnk\\sentinel", "lnk/sentinel", file_text), "evil"),
+         2, 2,
+         [](const std::string& out, const Ended& ended) {
+             EXPECT_TRUE(fs::is_symlink(out + "/lnk"));
+             EXPECT_NE(ended.output.find("\nCould not write `lnk\\sentinel`\n"), std::string::npos)
+                 << ended.output;
+         }},
+        {"a sticky set-user-ID mode",
+         Record(WithAttributes("f", "f", "mode=7777 mtime=1000000000"), "data"), 1, 0,
+         [](const std::string& out, const Ended&) {
+             struct stat info {};
+             ASSERT_EQ(lstat((out + "/f").c_str(), &info), 0);
+             EXPECT_EQ(info.st_mode & 07777, 01777u);
+             EXPECT_EQ(info.st_mtime, 1000000000);
+         }},
+        {"a time no file system holds",
+         Record(WithAttributes("f", "f", "mode=600 mtime=100000000000000000000"), "data"), 1, 0,
+         [](const std::string& out, const Ended&) {
+             struct stat info {};
+             ASSERT_EQ(lstat((out + "/f").c_str(), &info), 0);
+             EXPECT_EQ(info.st_mode & 07777, 0600u);
+             EXPECT_GT(info.st_mtime, 1700000000);  // left as the unpack made it
+         }},
+        {"a malformed attribute text",
+         Record(WithAttributes("f", "f", "mode=9x mtime=abc junk =1 link=\\q"), "data"), 1, 0,
+         [](const std::string& out, const Ended&) {
+             EXPECT_EQ(ReadBytes(out + "/f"), "data");
+         }},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.label);
+        Arena arena;
+        const std::string archive = ArchiveHeader(row.records_count) + row.records;
+        const Ended ended = arena.Unpack(archive);
+        EXPECT_EQ(ended.Describe(), "exit " + std::to_string(row.exit_code)) << ended.output;
+        row.check(arena.Out(), ended);
+        EXPECT_TRUE(arena.OutsideUntouched()) << arena.OutsideState() << "\n" << ended.output;
+    }
+}
+
+TEST(HostileAttributes, MalformedTextIsReportedByTest) {
+    ScratchDir scratch;
+    WriteBytes(scratch.Path("x.vk"),
+               ArchiveHeader(1) + Record(WithAttributes("f", "f", "mode=9x mtime=1 junk"), "d"));
+    const Ended ended = RunProgram({"--test", "x.vk"}, scratch.path());
+    EXPECT_EQ(ended.Describe(), "exit 2") << ended.output;
+    EXPECT_NE(ended.output.find("byte 12: attribute `mode=9x' of `f' cannot be read\n"),
+              std::string::npos)
+        << ended.output;
+    EXPECT_NE(ended.output.find("byte 12: attribute `junk' of `f' cannot be read\n"),
+              std::string::npos)
+        << ended.output;
+}
+
+// A link record named like the archive being read, in the output directory:
+// the archive stays, the record is not written.
+TEST(HostileAttributes, ALinkNamedLikeTheArchiveLeavesIt) {
+    ScratchDir scratch;
+    const std::string archive =
+        ArchiveHeader(2) +
+        Record(WithAttributes("x.vk", "x.vk", "mode=777 mtime=1 type=link link=elsewhere"), "") +
+        Record("after.txt", "fine");
+    WriteBytes(scratch.Path("x.vk"), archive);
+    const Ended ended = RunProgram({"x.vk"}, scratch.path());
+    EXPECT_EQ(ended.Describe(), "exit 2") << ended.output;
+    EXPECT_NE(ended.output.find("\nCould not write `x.vk`\n"), std::string::npos) << ended.output;
+    EXPECT_FALSE(fs::is_symlink(scratch.Path("x.vk")));
+    EXPECT_EQ(ReadBytes(scratch.Path("x.vk")), archive);
+    EXPECT_EQ(ReadBytes(scratch.Path("after.txt")), "fine");
+}
+
 }  // namespace
