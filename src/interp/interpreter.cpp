@@ -49,7 +49,7 @@ struct KeywordName {
 };
 
 // In the order they are tried; letter case is ignored.
-constexpr std::array<KeywordName, 16> kKeywords{{
+constexpr std::array<KeywordName, 17> kKeywords{{
     {"BEGINLIST", Keyword::BeginList},
     {"PRESERVE_DIRECTORY_TREE", Keyword::PreserveDirectoryTree},
     {"ATTRIBUTES", Keyword::Attributes},

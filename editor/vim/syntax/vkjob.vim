@@ -22,12 +22,12 @@ syntax keyword vkjobTodo contained TODO FIXME XXX
 syntax case ignore
 
 syntax match vkjobCommand
-      \ /^[=(,)]*\%(BEGINLIST\|PRESERVE_DIRECTORY_TREE\|VERBOSE\|SILENT\|ADDFILE\|ADDDIR\|ADDONLYDIR\|CHDIR\|CHDIR_OUT\|CHDIR_IN\|PACK\|UNPACK\|COMPRESS\|OPTIMIZE\|PRINT\|EXCLUDE\)\%([=(,)"].*\)\=$/
+      \ /^[=(,)]*\%(BEGINLIST\|PRESERVE_DIRECTORY_TREE\|ATTRIBUTES\|VERBOSE\|SILENT\|ADDFILE\|ADDDIR\|ADDONLYDIR\|CHDIR\|CHDIR_OUT\|CHDIR_IN\|PACK\|UNPACK\|COMPRESS\|OPTIMIZE\|PRINT\|EXCLUDE\)\%([=(,)"].*\)\=$/
       \ contains=vkjobKeyword,vkjobDelimiter,vkjobString,vkjobValue
 
 " Commands that change settings, and commands that act.
 syntax match vkjobKeyword contained
-      \ /^[=(,)]*\zs\%(BEGINLIST\|PRESERVE_DIRECTORY_TREE\|VERBOSE\|SILENT\|ADDFILE\|ADDDIR\|ADDONLYDIR\|CHDIR\|CHDIR_OUT\|CHDIR_IN\|PACK\|UNPACK\|COMPRESS\|OPTIMIZE\|PRINT\|EXCLUDE\)\ze\%([=(,)"]\|$\)/
+      \ /^[=(,)]*\zs\%(BEGINLIST\|PRESERVE_DIRECTORY_TREE\|ATTRIBUTES\|VERBOSE\|SILENT\|ADDFILE\|ADDDIR\|ADDONLYDIR\|CHDIR\|CHDIR_OUT\|CHDIR_IN\|PACK\|UNPACK\|COMPRESS\|OPTIMIZE\|PRINT\|EXCLUDE\)\ze\%([=(,)"]\|$\)/
 
 " Separators end a word; a blank does not.
 syntax match vkjobDelimiter contained /[=(,)]/
