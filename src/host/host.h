@@ -419,7 +419,8 @@ private:
 // files before. The caller takes every file of the list in order, whether it
 // uses it or not. At most a few dozen files wait open. When the process runs
 // out of descriptors the thread stops, and each file from there on is opened
-// when it is taken, as the opener alone would.
+// when it is taken, as the opener alone would; with fewer than 1024
+// descriptors allowed, no file is opened ahead.
 class FilesAhead {
 public:
     // Puts the host path of file `index` of the list into `host_path`.

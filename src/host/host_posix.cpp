@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -1172,12 +1173,24 @@ namespace {
 
 // Files that may wait open; the thread goes on once half of them are taken.
 constexpr std::size_t kFilesWaiting = 32;
+// Below this many descriptors allowed, files are not opened ahead: those
+// waiting would leave the writer and the opener's directories too few.
+constexpr rlim_t kDescriptorsForOpeningAhead = 1024;
+
+bool EnoughDescriptorsToOpenAhead() {
+    rlimit limit{};
+    return getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= kDescriptorsForOpeningAhead;
+}
 // The caller, once it has waited, goes on when this many are ready.
 constexpr std::size_t kFilesReadyToGoOn = 8;
 
 }  // namespace
 
 FilesAhead::FilesAhead(FileOpener& opener, std::size_t count, PathOf path_of) : opener_(opener) {
+    if (!EnoughDescriptorsToOpenAhead()) {
+        done_ = true;  // every file is opened when taken
+        return;
+    }
     try {
         thread_ = std::thread([this, count, path_of = std::move(path_of)] { OpenAll(count, path_of); });
     } catch (const std::exception&) {

@@ -625,14 +625,17 @@ TEST_F(HostFileTest, FilesOpenedAheadComeInListOrderEvenOutOfDescriptors) {
     EXPECT_EQ(take_all(5), "all in order");  // going away early closes what waits open
     EXPECT_EQ(OpenDescriptors(), before);
 
-    // With a few descriptors to spare, the thread runs out and stops; the
-    // files from there on are opened as they are taken.
+    // Opened ahead with a few descriptors to spare, the thread runs out and
+    // stops; the files from there on are opened as they are taken. Under
+    // 1024 descriptors allowed, nothing is opened ahead.
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {
-        const auto spare = static_cast<rlim_t>(OpenDescriptors() + 6);
-        const rlimit limit{spare, spare};
+        const rlimit limit{1024, 1024};
         setrlimit(RLIMIT_NOFILE, &limit);
+        for (std::size_t open = OpenDescriptors(); open < 1024 - 6; ++open) {
+            if (dup(0) < 0) _exit(2);
+        }
         const std::string result = take_all(kFiles);
         std::fprintf(stderr, "%s\n", result.c_str());
         _exit(result == "all in order" ? 0 : 1);
