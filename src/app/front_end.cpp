@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/inspect.h"
+#include "app/archive_listing.h"
 #include "app/options.h"
 #include "archive/format.h"
 #include "archive/job_state.h"

@@ -115,21 +115,13 @@ std::optional<bool> OnOff(const std::string& word) {
     return std::nullopt;
 }
 
-void RunPreserveDirectoryTree() {
+// An ON/OFF setting of the job; any other word changes nothing and is reported.
+void SetOnOff(const char* keyword, bool& setting) {
     const std::string value = get_memory(2);
     if (auto on = OnOff(value)) {
-        preserve_directory_tree = *on;
+        setting = *on;
     } else {
-        Fail("Error in script , PRESERVE_DIRECTORY_TREE has incorrect value (" + value + "\n");
-    }
-}
-
-void RunAttributes() {
-    const std::string value = get_memory(2);
-    if (auto on = OnOff(value)) {
-        store_attributes = *on;
-    } else {
-        Fail("Error in script , ATTRIBUTES has incorrect value (" + value + "\n");
+        Fail("Error in script , " + std::string(keyword) + " has incorrect value (" + value + "\n");
     }
 }
 
@@ -287,8 +279,8 @@ void RunLine(const std::string& line) {
     seperate_words(line);
     switch (ParseKeyword(get_memory(1))) {
         case Keyword::BeginList: actions_point = actions_size = 0; break;
-        case Keyword::PreserveDirectoryTree: RunPreserveDirectoryTree(); break;
-        case Keyword::Attributes: RunAttributes(); break;
+        case Keyword::PreserveDirectoryTree: SetOnOff("PRESERVE_DIRECTORY_TREE", preserve_directory_tree); break;
+        case Keyword::Attributes: SetOnOff("ATTRIBUTES", store_attributes); break;
         case Keyword::Verbose: (void)host::AttachOutput(); break;
         case Keyword::Silent: (void)host::DetachOutput(); break;
         case Keyword::AddFile: RunAddFile(); break;

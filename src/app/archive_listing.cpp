@@ -1,4 +1,4 @@
-#include "app/inspect.h"
+#include "app/archive_listing.h"
 
 #include <cstdint>
 #include <cstdio>
